@@ -1,0 +1,10 @@
+# Warning and sanitizer flags shared by every target of the project (an interface target).
+add_library(kivo_warnings INTERFACE)
+target_compile_options(kivo_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor)
+if(KIVO_WERROR)
+  target_compile_options(kivo_warnings INTERFACE -Werror)
+endif()
+if(KIVO_SANITIZE)
+  target_compile_options(kivo_warnings INTERFACE -fsanitize=${KIVO_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  target_link_options(kivo_warnings INTERFACE -fsanitize=${KIVO_SANITIZE})
+endif()

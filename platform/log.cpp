@@ -1,0 +1,47 @@
+#include "kivo/log.h"
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace kivo {
+namespace {
+
+void writeToStderr(std::string_view line) {
+  std::string text(line);
+  text.push_back('\n');
+  std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
+struct SinkSlot {
+  std::mutex mutex;
+  std::shared_ptr<const LogSink> sink;
+};
+
+SinkSlot& slot() {
+  static SinkSlot instance;
+  return instance;
+}
+
+}  // namespace
+
+void setLogSink(LogSink sink) {
+  auto next = sink ? std::make_shared<const LogSink>(std::move(sink)) : nullptr;
+  std::lock_guard lock(slot().mutex);
+  slot().sink = std::move(next);
+}
+
+void logLine(std::string_view line) {
+  std::shared_ptr<const LogSink> sink;
+  {
+    std::lock_guard lock(slot().mutex);
+    sink = slot().sink;
+  }
+  if (sink)
+    (*sink)(line);
+  else
+    writeToStderr(line);
+}
+
+}  // namespace kivo

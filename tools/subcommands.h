@@ -1,0 +1,8 @@
+// Entry points of the kivo tool's subcommands, one source file each.
+#pragma once
+
+#include <span>
+
+namespace kivo::tool {
+
+}  // namespace kivo::tool
