@@ -77,20 +77,10 @@ class FeatureExtractor {
     }
   }
 
- private:
   static constexpr uint32_t kPairs = FirstStep + 1;
   static constexpr uint32_t kWindow = PairLength * kPairs;
 
-  static std::array<kivo::dsp::BiquadCascade, Bands> design(double sampleRate, const double* bandTable) {
-    std::array<kivo::dsp::BiquadCascade, Bands> filters;
-    for (unsigned b = 0; b < Bands; ++b) {
-      const int order = 2 + 2 * int(kindFor(bandTable[2 * b], sampleRate));
-      filters[b] = kivo::dsp::chebyshevBandPass(order, sampleRate, bandTable[2 * b], bandTable[2 * b + 1], kRippleDb);
-    }
-    return filters;
-  }
-
-  // Level bits of one band's window starting at e: bit i is set when the newest pair is at least the
+  // Level bits of one band's window starting at e (kWindow energies): bit i is set when the newest pair is at least the
   // (i + 1)-th loudest pair, the levels being found by walking the pairs from the loudest down until
   // their running total reaches a tenth of the window's total.
   static std::array<uint64_t, PairLength> levelBits(const double* e) {
@@ -117,6 +107,18 @@ class FeatureExtractor {
     for (unsigned i = 0; i < PairLength; ++i) bits[i] = current >= level[i] ? 1 : 0;
     return bits;
   }
+
+ private:
+
+  static std::array<kivo::dsp::BiquadCascade, Bands> design(double sampleRate, const double* bandTable) {
+    std::array<kivo::dsp::BiquadCascade, Bands> filters;
+    for (unsigned b = 0; b < Bands; ++b) {
+      const int order = 2 + 2 * int(kindFor(bandTable[2 * b], sampleRate));
+      filters[b] = kivo::dsp::chebyshevBandPass(order, sampleRate, bandTable[2 * b], bandTable[2 * b + 1], kRippleDb);
+    }
+    return filters;
+  }
+
 
   double sampleRate_;
   kivo::dsp::FilterBank bank_;
