@@ -138,12 +138,17 @@ TEST(SerialQueue, MayBeDroppedFromOneOfItsOwnTasks) {
   auto holder = std::make_shared<std::optional<Queue>>(Queue::serial("kivo-test-self"));
   Semaphore done;
   std::atomic<bool> afterDropRan{false};
-  (*holder)->async([holder] { holder->reset(); });
+  Semaphore gate;
+  (*holder)->async([holder, gate] {
+    gate.wait();
+    holder->reset();  // the queue's only handle
+  });
   (*holder)->async([&, done] {
     afterDropRan = true;
     done.signal();
   });
   holder.reset();
+  gate.signal();
   done.wait();
   EXPECT_TRUE(afterDropRan);
 }
