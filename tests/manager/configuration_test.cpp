@@ -65,11 +65,13 @@ TEST(KIVOManagerConfiguration, FieldsReadFromOtherThreadsAreNeverTorn) {
   KIVOManager& manager = KIVOManager::sharedManager();
   const std::string a(300, 'a'), b(300, 'b');
   std::atomic<bool> done{false}, torn{false};
+  manager.setApiEndpoint(a);
+  manager.setSecretKey(a);
   std::thread reader([&] {
     while (!done) {
       std::string endpoint = manager.apiEndpoint();
       auto key = manager.secretKey();
-      if ((endpoint != a && endpoint != b) || (key && *key != a && *key != b)) torn = true;
+      if ((endpoint != a && endpoint != b) || !key || (*key != a && *key != b)) torn = true;
     }
   });
   for (int i = 0; i < 2000; ++i) {
