@@ -1,23 +1,8 @@
 #include "kivo/match_result.h"
 
-#include <charconv>
+#include "kivo/format.h"
 
 namespace kivo {
-namespace {
-
-// Fixed-point text of value, independent of the process locale.
-std::string fixed(double value, int precision) {
-  char buffer[64];
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, precision).ptr;
-  return std::string(buffer, end);
-}
-
-const std::string& orNull(const std::optional<std::string>& text) {
-  static const std::string null = "(null)";
-  return text ? *text : null;
-}
-
-}  // namespace
 
 int KIVOMatchResultTypeFromString(std::optional<std::string_view> type) {
   if (type == "cf") return KIVOMatchResultTypeCF;
@@ -42,12 +27,11 @@ const nlohmann::json& KIVOMatchResult::metadata() const {
 }
 
 std::string KIVOMatchResult::description() const {
-  return "<KIVOMatchResult " + name_ + " score " + fixed(score_, 2) + " position " + std::to_string(position_) +
-         " / " + fixed(duration_, 6) + ">";
+  return format("<KIVOMatchResult %@ score %.2f position %lld / %lf>", name_, score_, position_, duration_);
 }
 
 std::string DOAFPModel::description() const {
-  return "<DOAFPModel " + orNull(type) + " channel:" + orNull(channel) + "> score:" + fixed(score, 6);
+  return format("<DOAFPModel %@ channel:%@> score:%f", type, channel, score);
 }
 
 }  // namespace kivo
