@@ -1,5 +1,6 @@
 #include "kivo/log.h"
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -20,9 +21,11 @@ struct SinkSlot {
 };
 
 SinkSlot& slot() {
-  static SinkSlot instance;
-  return instance;
+  static auto* instance = new SinkSlot;  // lives for the process: workers may log until exit
+  return *instance;
 }
+
+std::atomic<bool> debugLines{false};
 
 }  // namespace
 
@@ -42,6 +45,14 @@ void logLine(std::string_view line) {
     (*sink)(line);
   else
     writeToStderr(line);
+}
+
+void setDebugLinesEnabled(bool enabled) { debugLines.store(enabled, std::memory_order_relaxed); }
+
+bool debugLinesEnabled() { return debugLines.load(std::memory_order_relaxed); }
+
+void logDebugLine(std::string_view line) {
+  if (debugLinesEnabled()) logLine(line);
 }
 
 }  // namespace kivo

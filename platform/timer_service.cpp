@@ -1,0 +1,126 @@
+#include "platform/timer_service.h"
+
+#include "platform/executor.h"
+
+namespace kivo::dispatch::detail {
+
+TimerService& TimerService::instance() {
+  static auto* service = new TimerService;  // lives for the process, like its thread
+  return *service;
+}
+
+TimerService::TimerService() : thread_([this] { serve(); }) {}
+
+void TimerService::schedule(const std::shared_ptr<TimerState>& timer, MonotonicTime deadline) {
+  {
+    std::lock_guard lock(mutex_);
+    heap_.push(Entry{deadline, sequence_++, timer});
+  }
+  changed_.notify_all();
+}
+
+void TimerService::dropInvalidTop() {
+  while (!heap_.empty()) {
+    std::lock_guard timerLock(heap_.top().timer->mutex);
+    if (heap_.top().timer->valid) return;
+    heap_.pop();
+  }
+}
+
+std::vector<std::shared_ptr<TimerState>> TimerService::takeDue(MonotonicTime now) {
+  std::vector<std::shared_ptr<TimerState>> due;
+  for (dropInvalidTop(); !heap_.empty() && heap_.top().deadline <= now; dropInvalidTop()) {
+    Entry entry = heap_.top();
+    heap_.pop();
+    due.push_back(entry.timer);
+    if (entry.timer->repeating) {
+      MonotonicTime next = entry.deadline + entry.timer->interval;
+      if (next <= now) next = now + entry.timer->interval;  // skip ticks missed by a clock jump
+      heap_.push(Entry{next, sequence_++, entry.timer});
+    }
+  }
+  return due;
+}
+
+void TimerService::fireDue() {
+  std::vector<std::shared_ptr<TimerState>> due;
+  {
+    std::lock_guard lock(mutex_);
+    due = takeDue(monotonicNow());
+  }
+  for (auto& timer : due) postTick(timer);
+}
+
+std::optional<MonotonicTime> TimerService::nextDeadline() {
+  std::lock_guard lock(mutex_);
+  dropInvalidTop();
+  if (heap_.empty()) return std::nullopt;
+  return heap_.top().deadline;
+}
+
+void TimerService::invalidateAll() {
+  std::lock_guard lock(mutex_);
+  while (!heap_.empty()) {
+    auto timer = heap_.top().timer;
+    heap_.pop();
+    std::lock_guard timerLock(timer->mutex);
+    timer->valid = false;
+    timer->task = nullptr;
+    timer->queue = nullptr;
+  }
+}
+
+void TimerService::clockChanged() {
+  { std::lock_guard lock(mutex_); }  // the service thread is either before its clock read or waiting
+  changed_.notify_all();
+}
+
+void TimerService::serve() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    auto clock = currentClock();
+    if (clock->isManual()) {
+      changed_.wait(lock);
+      continue;
+    }
+    auto due = takeDue(clock->monotonicNow());
+    if (!due.empty()) {
+      lock.unlock();
+      for (auto& timer : due) postTick(timer);
+      lock.lock();
+      continue;
+    }
+    dropInvalidTop();
+    if (heap_.empty())
+      changed_.wait(lock);
+    else
+      changed_.wait_until(lock, heap_.top().deadline);
+  }
+}
+
+void postTick(const std::shared_ptr<TimerState>& timer) {
+  std::shared_ptr<Executor> queue;
+  {
+    std::lock_guard lock(timer->mutex);
+    if (!timer->valid || timer->tickQueued) return;
+    timer->tickQueued = true;
+    queue = timer->queue;
+  }
+  queue->post([timer] {
+    std::shared_ptr<const Task> task;
+    {
+      std::lock_guard lock(timer->mutex);
+      timer->tickQueued = false;
+      if (!timer->valid) return;
+      task = timer->task;
+      if (!timer->repeating) {
+        timer->valid = false;
+        timer->task = nullptr;
+        timer->queue = nullptr;
+      }
+    }
+    (*task)();
+  });
+}
+
+}  // namespace kivo::dispatch::detail

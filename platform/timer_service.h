@@ -1,0 +1,72 @@
+// Deadlines of every dispatch::Timer, kept in one heap and served by one thread. Under the
+// system clock the thread posts due ticks; under a manual clock only fireDue() (called by
+// ManualClock::advance and by test helpers) does, so virtual time is deterministic.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <queue>
+#include <thread>
+#include <condition_variable>
+#include <vector>
+
+#include "kivo/dispatch.h"
+#include "platform/clock.h"
+
+namespace kivo::dispatch::detail {
+
+class Executor;
+
+struct TimerState {
+  std::mutex mutex;
+  bool valid = true;                    // guarded by mutex
+  bool tickQueued = false;              // guarded by mutex; a tick waits on the queue
+  bool repeating = false;
+  Duration interval{};
+  std::shared_ptr<Executor> queue;      // guarded by mutex; released on invalidation
+  std::shared_ptr<const Task> task;     // guarded by mutex; released on invalidation
+};
+
+class TimerService {
+ public:
+  static TimerService& instance();
+
+  void schedule(const std::shared_ptr<TimerState>& timer, MonotonicTime deadline);
+  // Posts the tick of every valid timer whose deadline has passed on the current clock.
+  void fireDue();
+  // Earliest deadline of a valid timer.
+  std::optional<MonotonicTime> nextDeadline();
+  // Invalidates every timer (test isolation).
+  void invalidateAll();
+  // The installed clock changed: the service thread re-reads it.
+  void clockChanged();
+
+ private:
+  struct Entry {
+    MonotonicTime deadline;
+    uint64_t sequence;
+    std::shared_ptr<TimerState> timer;
+    bool operator>(const Entry& other) const {
+      return deadline != other.deadline ? deadline > other.deadline : sequence > other.sequence;
+    }
+  };
+
+  TimerService();
+  void serve();
+  // Pops due entries (rescheduling repeating ones) and returns the ticks to post. REQUIRES mutex_.
+  std::vector<std::shared_ptr<TimerState>> takeDue(MonotonicTime now);
+  void dropInvalidTop();  // REQUIRES mutex_
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::priority_queue<Entry, std::vector<Entry>, std::greater<>> heap_;  // guarded by mutex_
+  uint64_t sequence_ = 0;                                               // guarded by mutex_
+  std::thread thread_;
+};
+
+// Posts one tick of timer to its queue unless one is still waiting there.
+void postTick(const std::shared_ptr<TimerState>& timer);
+
+}  // namespace kivo::dispatch::detail
