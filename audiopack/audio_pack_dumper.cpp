@@ -4,9 +4,17 @@
 
 #include "audiopack/audio_pack_data.h"
 #include "audiopack/utf8.h"
+#include "kivo/error.h"
+#include "kivo/format.h"
 #include "kivo/log.h"
 
 namespace kivo {
+
+std::unique_ptr<KIVOAudioPackDumper> KIVOAudioPackDumper::startDumpWithPathURL(const std::filesystem::path& fileURL) {
+  return startDumpWithPathURL(fileURL, std::make_shared<DiskFileSystem>(), [](int code, const std::string& reason) {
+    KIVOError::postErrorNotificationWithErrorCode(code, reason);
+  });
+}
 
 std::unique_ptr<KIVOAudioPackDumper> KIVOAudioPackDumper::startDumpWithPathURL(const std::filesystem::path& fileURL,
                                                                                std::shared_ptr<FileSystem> files,
@@ -34,11 +42,11 @@ void KIVOAudioPackDumper::addAFP(const KIVOAudioPackAFPData& afp) {
     return;
   }
   if (identifier->size() > kMaxIdentifierBytes) {
-    logLine("[WARN] Skipped AFP " + *identifier + ": identifier longer than 253 bytes");
+    logLine(format("[WARN] Skipped AFP %@: identifier longer than 253 bytes", *identifier));
     return;
   }
   if (afp.afp.size() > std::numeric_limits<uint32_t>::max()) {
-    logLine("[WARN] Skipped AFP " + *identifier + ": fingerprint longer than 4294967295 bytes");
+    logLine(format("[WARN] Skipped AFP %@: fingerprint longer than 4294967295 bytes", *identifier));
     return;
   }
   const auto* name = reinterpret_cast<const uint8_t*>(identifier->data());
@@ -66,7 +74,7 @@ bool KIVOAudioPackDumper::finishWithMetadata(const nlohmann::json& metadata) {
   writeBytes({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
   const bool written = fileHandle_->finishWrite();
   fileHandle_.reset();
-  if (!written && postError_) postError_(502, "Failed to dump because cannot remove old item");
+  if (!written && postError_) postError_(KIVOErrorCodeAudioPackDumpFailed, "Failed to dump because cannot remove old item");
   return written;
 }
 

@@ -5,6 +5,7 @@
 
 #include "audiopack/audio_pack_data.h"
 #include "audiopack/utf8.h"
+#include "kivo/format.h"
 #include "kivo/log.h"
 
 namespace kivo {
@@ -36,7 +37,7 @@ bool KIVOAudioPack::loadPath(const std::filesystem::path& path, KIVOAudioPackDel
     KIVOAudioPack pack(path);
     return pack.load(delegate, files);
   } catch (const std::exception& e) {
-    logLine(std::string("[ERROR] Failed to load audiopack: Exception = ") + e.what());
+    logLine(format("[ERROR] Failed to load audiopack: Exception = %@", e.what()));
   } catch (...) {
     logLine("[ERROR] Failed to load audiopack: Exception = unknown exception");
   }
@@ -50,12 +51,12 @@ void KIVOAudioPack::dumpData(std::span<const uint8_t> data, std::string_view mes
     std::snprintf(byte, sizeof byte, "%02x ", b);
     hex += byte;
   }
-  logLine(std::string(message) + hex);
+  logLine(format("%@%@", message, hex));
 }
 
 bool KIVOAudioPack::load(KIVOAudioPackDelegate* delegate, FileSystem& files) {
   if (!openFile(files)) {
-    logLine("failed to open file " + path_.string());
+    logLine(format("failed to open file %@", path_));
     return false;
   }
   if (!readHeader()) {
@@ -121,8 +122,8 @@ bool KIVOAudioPack::readHeader() {
   const auto header = fileHandle_->readDataOfLength(kHeaderLength);
   const Bytes expected = KIVOAudioPackData::header();
   if (header && *header == expected) return true;
-  logLine("Readed header " + describeData(header ? *header : Bytes{}) + " is different with required header " +
-          describeData(expected));
+  logLine(format("Readed header %@ is different with required header %@", describeData(header ? *header : Bytes{}),
+                 describeData(expected)));
   return false;
 }
 
@@ -175,7 +176,7 @@ std::optional<KIVOAudioPackAFPData> KIVOAudioPack::readAFPData() {
   const uint32_t afpLength = uint32Value(*length);
   auto afp = fileHandle_->readDataOfLength(afpLength);
   if (!afp) {
-    logLine("[ERROR] failed to read afp hash length " + std::to_string(int32_t(afpLength)));
+    logLine(format("[ERROR] failed to read afp hash length %d", int32_t(afpLength)));
     return std::nullopt;
   }
   KIVOAudioPackAFPData data;
@@ -193,8 +194,8 @@ bool KIVOAudioPack::readTestMatch() {
   }
   const auto value = fileHandle_->readDataOfLength(4);
   if (!value) return false;
-  // The platform's "%ud" prints the number and a literal "d".
-  logLine("Test Match: " + identifier.text + " " + std::to_string(uint32Value(*value)) + "d");
+  // "%ud" prints the number and a literal "d".
+  logLine(format("Test Match: %@ %ud", identifier.text, uint32Value(*value)));
   return true;
 }
 

@@ -1,6 +1,7 @@
 #include "audiopack/file_handle.h"
 
 #include "audiopack/named_exception.h"
+#include "kivo/format.h"
 #include "kivo/log.h"
 
 namespace kivo {
@@ -10,7 +11,7 @@ std::unique_ptr<KIVOFileHandle> KIVOFileHandle::initForReadFile(const std::files
   FileContents contents = files.readFile(path);
   switch (contents.status) {
     case FileContents::Status::kOpenFailed:
-      logLine("[ERROR] Failed to open file for reading: " + contents.error);
+      logLine(format("[ERROR] Failed to open file for reading: %@", contents.error));
       return nullptr;
     case FileContents::Status::kReadFailed:
       logLine("[INFO] Failed to read file data");
@@ -27,7 +28,7 @@ std::unique_ptr<KIVOFileHandle> KIVOFileHandle::initForWriteFile(const std::file
   std::unique_ptr<KIVOFileHandle> handle(new KIVOFileHandle(KIVOFileHandleModeWrite));
   auto created = files.createFile(path);
   if (auto* error = std::get_if<std::string>(&created)) {
-    logLine("Cannot open file for writing: " + *error + ":");
+    logLine(format("Cannot open file for writing: %@:", *error));
     return nullptr;
   }
   handle->file_ = std::move(std::get<std::unique_ptr<PendingFile>>(created));
@@ -98,7 +99,7 @@ bool KIVOFileHandle::finishWrite() {
   const auto error = file_->commit(fileWritingData_);
   file_.reset();
   if (error) {
-    logLine("[ERROR] Failed to finish file writting: " + *error);
+    logLine(format("[ERROR] Failed to finish file writting: %@", *error));
     return false;
   }
   return true;
