@@ -14,6 +14,7 @@ int runVersion(std::span<char*>) {
 
 constexpr std::array kCommands{
     Command{"fingerprint", "compute the AFP of audio files", runFingerprint},
+    Command{"pack", "list or verify an audio pack file", runPack},
     Command{"version", "print the library version", runVersion},
 };
 
