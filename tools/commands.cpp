@@ -15,6 +15,7 @@ int runVersion(std::span<char*>) {
 constexpr std::array kCommands{
     Command{"fingerprint", "compute the AFP of audio files", runFingerprint},
     Command{"eval", "measure recognition on a folder of music under distortions", runEval},
+    Command{"pack", "list or verify an audio pack file", runPack},
     Command{"version", "print the library version", runVersion},
 };
 

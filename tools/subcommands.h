@@ -7,5 +7,6 @@ namespace kivo::tool {
 
 int runFingerprint(std::span<char*> args);
 int runEval(std::span<char*> args);
+int runPack(std::span<char*> args);
 
 }  // namespace kivo::tool
