@@ -19,6 +19,7 @@ namespace {
 constexpr const char* kHelp =
     "usage: kivo pack info [--stream] FILE\n"
     "       kivo pack verify [--stream] FILE\n"
+    "       kivo pack build -o OUT.pack [--metadata META.json] AUDIO...   (see kivo pack build --help)\n"
     "\n"
     "  info     lists the pack's records in file order (kind, identifier, type, AFP bytes and duration at\n"
     "           32 words per second), its test-match lines and a summary of its metadata\n"
@@ -291,6 +292,7 @@ int streamVerify(const std::string& path) {
 }  // namespace
 
 int runPack(std::span<char*> args) {
+  if (!args.empty() && std::string(args[0]) == "build") return runPackBuild(args.subspan(1));
   std::string action;
   std::string file;
   bool stream = false;

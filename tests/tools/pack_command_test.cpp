@@ -13,6 +13,7 @@
 #include "audiopack/audio_pack_dumper.h"
 #include "audiopack/pack_bytes.h"
 #include "audiopack/stream_helpers.h"
+#include "common/temp_dir.h"
 #include "tools/subcommands.h"
 
 namespace {
@@ -21,18 +22,7 @@ namespace fs = std::filesystem;
 using kivo::Bytes;
 using kivo::test::PackBytes;
 
-class TempDir {
- public:
-  TempDir() : path_(fs::temp_directory_path() / ("kivo-pack-tool-" + std::to_string(::getpid()))) {
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  fs::path path_;
-};
+using kivo::test::TempDir;
 
 void write(const fs::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
