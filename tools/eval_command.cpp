@@ -374,6 +374,14 @@ int runEval(std::span<char*> args) {
     const Rates r = rates(all, true, limit, c);
     std::printf("%6.0f | %7.2f %7.3f\n", c, r.right, r.falseAccept);
   }
+  // Which held-out tracks were taken for which references: shared material shows here.
+  std::map<std::pair<std::string, std::string>, size_t> pairs;
+  for (const auto& oc : all)
+    if (!oc.known && oc.mended.found() && oc.mended.score <= limit) ++pairs[{oc.truth, oc.mended.name}];
+  if (!pairs.empty()) {
+    std::printf("\nFalse accepts by held-out track and the reference it was taken for (mended rule, limit %.0f):\n", limit);
+    for (const auto& [pair, n] : pairs) std::printf("  %s -> %s: %zu\n", pair.first.c_str(), pair.second.c_str(), n);
+  }
   if (!o.plot.empty()) plot(o.plot, all, limits);
   return 0;
 }
