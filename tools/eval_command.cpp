@@ -274,9 +274,10 @@ void plot(const std::string& file, const std::vector<Outcome>& all, const std::v
          << "plot '" << (dir / "right.dat").string() << "' with boxes title 'right media', '"
          << (dir / "wrong.dat").string() << "' with boxes title 'wrong media or unknown audio'\n"
          << "set title 'Right answers and false accepts against the acceptance limit'\n"
-         << "set xlabel 'acceptance limit'\nset ylabel 'percent'\nset key left top\n"
+         << "set xlabel 'acceptance limit'\nset ylabel 'right answers, percent'\nset y2label 'false accepts, percent'\n"
+         << "set y2tics\nset ytics nomirror\nset key left top\n"
          << "plot '" << (dir / "limit.dat").string() << "' using 1:2 with lines lw 2 title 'right answers (known audio)', '"
-         << (dir / "limit.dat").string() << "' using 1:3 with lines lw 2 title 'false accepts (unknown audio)'\n"
+         << (dir / "limit.dat").string() << "' using 1:3 axes x1y2 with lines lw 2 title 'false accepts (unknown audio, right axis)'\n"
          << "unset multiplot\n";
   script.close();
   const std::string command = "gnuplot '" + (dir / "plot.gp").string() + "'";
@@ -358,7 +359,7 @@ int runEval(std::span<char*> args) {
   }
 
   std::vector<double> limits;
-  for (double l = 16; l <= 48; l += 2) limits.push_back(l);
+  for (double l = 14; l <= 48; l += l < 30 ? 1 : 2) limits.push_back(l);
   std::printf("\nAcceptance limit (mended rule, all distortions; clean = no distortion):\n");
   std::printf("%6s | %7s %7s | %7s\n", "limit", "right", "FA", "FA n");
   size_t unknownTotal = 0;

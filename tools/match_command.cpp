@@ -23,7 +23,7 @@ constexpr const char* kHelp =
     "bit difference per step, 0 is perfect) and the reference's duration, or that nothing matched.\n"
     "\n"
     "  --json     one JSON object per block instead of text\n"
-    "  --limit L  acceptance limit: agreed answers scoring above L are dropped (default 36)\n"
+    "  --limit L  acceptance limit: agreed answers scoring above L are dropped (default 22)\n"
     "\n"
     "Exit status: 0 when every pack loaded and every query was read, 1 otherwise, 2 on wrong usage.\n";
 
