@@ -8,3 +8,11 @@ if(KIVO_SANITIZE)
   target_compile_options(kivo_warnings INTERFACE -fsanitize=${KIVO_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   target_link_options(kivo_warnings INTERFACE -fsanitize=${KIVO_SANITIZE})
 endif()
+# Fuzzing: every target carries libFuzzer's coverage instrumentation; the fuzz targets themselves
+# (beside the tests) link libFuzzer's driver.
+if(KIVO_BUILD_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang" OR NOT KIVO_BUILD_TESTS)
+    message(FATAL_ERROR "KIVO_BUILD_FUZZ needs clang and KIVO_BUILD_TESTS (fuzz targets live beside the tests)")
+  endif()
+  target_compile_options(kivo_warnings INTERFACE -fsanitize=fuzzer-no-link)
+endif()

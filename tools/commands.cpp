@@ -14,6 +14,9 @@ int runVersion(std::span<char*>) {
 
 constexpr std::array kCommands{
     Command{"fingerprint", "compute the AFP of audio files", runFingerprint},
+    Command{"eval", "measure recognition on a folder of music under distortions", runEval},
+    Command{"pack", "build, list or verify an audio pack file", runPack},
+    Command{"match", "recognise recordings against packs", runMatch},
     Command{"version", "print the library version", runVersion},
 };
 

@@ -6,5 +6,9 @@
 namespace kivo::tool {
 
 int runFingerprint(std::span<char*> args);
+int runEval(std::span<char*> args);
+int runPack(std::span<char*> args);
+int runPackBuild(std::span<char*> args);
+int runMatch(std::span<char*> args);
 
 }  // namespace kivo::tool

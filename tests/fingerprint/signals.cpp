@@ -37,7 +37,8 @@ std::vector<float> music(size_t samples, uint32_t seed) {
       for (size_t i = 0; i < std::min<size_t>(800, samples - start); ++i) x[start + i] += hit(rng) * (1 - i / 800.0f);
     }
   }
-  for (size_t i = 0; i < samples; ++i) x[i] += float(0.1 * std::sin(twoPi * 110 * double(i) / 16000));
+  const double bass = 55.0 * std::pow(2.0, double(seed % 12) / 12.0);
+  for (size_t i = 0; i < samples; ++i) x[i] += float(0.1 * std::sin(twoPi * bass * double(i) / 16000));
   return x;
 }
 

@@ -1,8 +1,8 @@
 #include "tools/audio_decode.h"
 
+#include "tools/wav_file.h"
+
 #include <gtest/gtest.h>
-#include <sndfile.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -11,33 +11,15 @@
 #include <numbers>
 
 #include "kivo/afp_generator.h"
+#include "common/temp_dir.h"
 #include "tools/subcommands.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() : path_(fs::temp_directory_path() / ("kivo-tool-" + std::to_string(::getpid()))) { fs::create_directories(path_); }
-  ~TempDir() { fs::remove_all(path_); }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-  const fs::path& path() const { return path_; }
+using kivo::test::TempDir;
 
- private:
-  fs::path path_;
-};
-
-void writeWav(const fs::path& path, int rate, int channels, const std::vector<float>& interleaved) {
-  SF_INFO info{};
-  info.samplerate = rate;
-  info.channels = channels;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-  sf_writef_float(file, interleaved.data(), sf_count_t(interleaved.size() / size_t(channels)));
-  sf_close(file);
-}
 
 std::vector<int16_t> chirpPcm() {
   std::ifstream in(std::string(KIVO_TEST_DATA_DIR) + "/fingerprint/chirp-10s.raw", std::ios::binary);
@@ -51,7 +33,7 @@ TEST(AudioDecode, SixteenKilohertzMonoPassesThroughUnchanged) {
   const auto pcm = chirpPcm();
   std::vector<float> x(pcm.size());
   for (size_t i = 0; i < pcm.size(); ++i) x[i] = float(pcm[i]) / 32767.0f;
-  writeWav(dir / "chirp.wav", 16000, 1, x);
+  kivo::test::writeWav(dir / "chirp.wav", 16000, 1, x);
   auto decoded = kivo::tool::decodeAudioFile(dir / "chirp.wav");
   ASSERT_TRUE(std::holds_alternative<kivo::tool::DecodedAudio>(decoded));
   const auto& audio = std::get<kivo::tool::DecodedAudio>(decoded);
@@ -71,7 +53,7 @@ TEST(AudioDecode, StereoAtOtherRatesIsMixedAndConverted) {
     stereo[2 * i] = v;       // identical channels: the mix is the tone itself
     stereo[2 * i + 1] = v;
   }
-  writeWav(dir / "tone.wav", rate, 2, stereo);
+  kivo::test::writeWav(dir / "tone.wav", rate, 2, stereo);
   auto decoded = kivo::tool::decodeAudioFile(dir / "tone.wav");
   ASSERT_TRUE(std::holds_alternative<kivo::tool::DecodedAudio>(decoded));
   const auto& audio = std::get<kivo::tool::DecodedAudio>(decoded);
@@ -103,8 +85,8 @@ TEST(FingerprintCommand, WritesAfpsAndFailsPerFile) {
   const auto pcm = chirpPcm();
   std::vector<float> x(pcm.size());
   for (size_t i = 0; i < pcm.size(); ++i) x[i] = float(pcm[i]) / 32767.0f;
-  writeWav(dir / "chirp.wav", 16000, 1, x);
-  writeWav(dir / "quiet.wav", 16000, 1, std::vector<float>(32000, 0.0f));
+  kivo::test::writeWav(dir / "chirp.wav", 16000, 1, x);
+  kivo::test::writeWav(dir / "quiet.wav", 16000, 1, std::vector<float>(32000, 0.0f));
   fs::create_directories(dir / "out");
 
   std::string args[] = {(dir / "chirp.wav").string(), (dir / "quiet.wav").string(), "-o", (dir / "out").string()};

@@ -1,7 +1,9 @@
 /* The plain-function headers compile as C and link through the installed library. */
 #include <kivo/afp.h>
+#include <kivo/audio_pack.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 
 int main(void) {
   static int16_t pcm[34000];
@@ -9,6 +11,15 @@ int main(void) {
   AFP afp;
   if (!AFPFromSample(pcm, 68000, &afp) || afp.count != 48) return 1;
   AFPRelease(&afp);
+
+  AudioDB db;
+  adb_init(&db);
+  uint8_t *stream = NULL;
+  int length = 0;
+  if (apack_dump_to_string(&db, APACK_OP_ADD, &stream, &length) != 0 || length != 48) return 1;
+  if (apack_load_from_string(&db, stream, length) != APACK_OK) return 1;
+  free(stream);
+  adb_free(&db);
   printf("ok %g\n", AFPGeneratorBands[0]);
   return 0;
 }

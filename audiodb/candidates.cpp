@@ -1,0 +1,123 @@
+// Candidate lists: sorted insertion, per-class thresholds and the extras kept beyond the best M.
+#include <cstdlib>
+
+#include "kivo/bit_score.h"
+#include "kivo/matcher.h"
+#include "platform/assert.h"
+
+namespace {
+
+void open_thresholds(Candidates *candidates) {
+  for (uint64_t &threshold : candidates->thresholds) threshold = KIVO_REJECTED_SCORE;
+}
+
+void grow(Candidates *candidates) {
+  const uint32_t capacity = candidates->capacity * 2;
+  candidates->items = static_cast<Candidate *>(std::realloc(candidates->items, sizeof(Candidate) * static_cast<size_t>(capacity)));
+  KIVO_ASSERT("matcher", candidates->items != NULL);
+  candidates->capacity = capacity;
+}
+
+// Step 5 of an offer: items max_count ... last are walked best first; an item is kept when its
+// mask brings bits not yet seen, or when it is the first mask-0 item of the walk.
+void keep_extras(Candidates *candidates, uint32_t max_count, int last, uint32_t seen) {
+  bool kept_mask0 = false;
+  candidates->count = static_cast<int>(max_count);
+  for (int i = static_cast<int>(max_count); i <= last; ++i) {
+    Candidate item = candidates->items[i];
+    const uint32_t mask = item.entry->mask;
+    const bool keep = mask != 0 ? (mask & seen) == 0 : !kept_mask0;
+    if (!keep) {
+      reset_candidate(&candidates->items[i]);
+      continue;
+    }
+    if (mask == 0) kept_mask0 = true;
+    seen |= mask;
+    candidates->thresholds[mask] = static_cast<uint64_t>(item.score);
+    candidates->items[candidates->count++] = item;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+const AudioFilter empty_filter = {0, NULL};
+
+void init_candidates(Candidates *candidates, uint32_t max_count) {
+  KIVO_ASSERT("matcher", candidates != NULL);
+  KIVO_ASSERT("matcher", max_count > 0);
+  candidates->count = 0;
+  candidates->capacity = max_count + 1;
+  open_thresholds(candidates);
+  candidates->items = static_cast<Candidate *>(std::malloc(sizeof(Candidate) * static_cast<size_t>(candidates->capacity)));
+  KIVO_ASSERT("matcher", candidates->items != NULL);
+}
+
+void check_candidates(Candidates *candidates, uint32_t max_count, int64_t score, uint64_t position,
+                      const AudioEntry *entry) {
+  KIVO_ASSERT("matcher", candidates != NULL && candidates->items != NULL);
+  KIVO_ASSERT("matcher", max_count > 0);
+  KIVO_ASSERT("matcher", entry != NULL && entry->mask <= KIVO_MATCHER_MAX_MASK);
+  if (static_cast<uint32_t>(candidates->count) == candidates->capacity) grow(candidates);
+
+  const int n = candidates->count;
+  int slot = n;
+  while (slot > 0 && candidates->items[slot - 1].score >= score) {
+    candidates->items[slot] = candidates->items[slot - 1];
+    --slot;
+  }
+  candidates->items[slot] = Candidate{score, position, entry->size, 0, entry};
+  candidates->count = n + 1;
+
+  const uint32_t kept = static_cast<uint32_t>(n) + 1 < max_count ? static_cast<uint32_t>(n) + 1 : max_count;
+  const uint64_t worst = static_cast<uint64_t>(candidates->items[kept - 1].score);
+  open_thresholds(candidates);
+  uint32_t seen = 0;
+  for (uint32_t i = 0; i < kept; ++i) {
+    const uint32_t mask = candidates->items[i].entry->mask;
+    seen |= mask;
+    candidates->thresholds[mask] = worst;
+  }
+  if (static_cast<uint32_t>(n) >= max_count) keep_extras(candidates, max_count, n, seen);
+}
+
+void reset_candidate(Candidate *candidate) {
+  KIVO_ASSERT("matcher", candidate != NULL);
+  if (candidate->owned && candidate->entry != NULL) {
+    // An owned entry is the candidate's own heap block.
+    AudioEntry *copy = const_cast<AudioEntry *>(candidate->entry);
+    adb_entry_reset(copy);
+    std::free(copy);
+  }
+  candidate->entry = NULL;
+  candidate->size = 0;
+  candidate->owned = 0;
+}
+
+void free_candidates(Candidates *candidates) {
+  KIVO_ASSERT("matcher", candidates != NULL);
+  for (int i = 0; i < candidates->count; ++i) reset_candidate(&candidates->items[i]);
+  std::free(candidates->items);
+  candidates->items = NULL;
+  candidates->count = 0;
+  candidates->capacity = 0;
+}
+
+void own_candidates(Candidates *candidates) {
+  KIVO_ASSERT("matcher", candidates != NULL);
+  for (int i = 0; i < candidates->count; ++i) {
+    Candidate *candidate = &candidates->items[i];
+    if (candidate->owned) continue;
+    AudioEntry *copied = static_cast<AudioEntry *>(std::malloc(sizeof(AudioEntry)));
+    KIVO_ASSERT("matcher", copied != NULL);
+    const int ret = adb_entry_init_from_other(copied, candidate->entry);
+    KIVO_ASSERT("matcher", ret);
+    copied->next[0] = NULL;
+    copied->next[1] = NULL;
+    candidate->entry = copied;
+    candidate->owned = 1;
+  }
+}
+
+}  // extern "C"

@@ -1,0 +1,19 @@
+// The search stages on a chosen scan kernel, so tests can run every code path of this processor.
+// The exported match_quick, match_full and match use scan::best_kernel().
+#pragma once
+
+#include "audiodb/scan_kernel.h"
+#include "kivo/matcher.h"
+
+namespace kivo::scan {
+
+void match_quick_on(const Kernel *kernel, AudioReader *reader, const uint64_t *query, int length,
+                    Candidates *candidates, uint32_t max_count, const AudioFilter *filter, MatchStats *stats);
+
+void match_full_on(const Kernel *kernel, AudioReader *reader, const uint64_t *query, int length,
+                   const Candidates *quick, Candidates *result, uint32_t max_count, MatchStats *stats);
+
+void match_on(const Kernel *kernel, AudioDB *db, const uint64_t *query, int length, Candidates *result,
+              uint32_t max_count, MatchStats *stats);
+
+}  // namespace kivo::scan

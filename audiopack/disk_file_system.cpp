@@ -1,0 +1,111 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+
+#include "audiopack/file_system.h"
+
+namespace kivo {
+namespace {
+
+std::string describeErrno(int error) { return std::error_code(error, std::generic_category()).message(); }
+
+// A temporary file beside its target, renamed over the target by commit.
+class DiskPendingFile final : public PendingFile {
+ public:
+  DiskPendingFile(std::filesystem::path target, std::string temporary, int fd)
+      : target_(std::move(target)), temporary_(std::move(temporary)), fd_(fd) {}
+  ~DiskPendingFile() override {
+    closeFile();
+    if (!committed_) ::unlink(temporary_.c_str());
+  }
+  DiskPendingFile(const DiskPendingFile&) = delete;
+  DiskPendingFile& operator=(const DiskPendingFile&) = delete;
+
+  std::optional<std::string> commit(std::span<const uint8_t> bytes) override {
+    if (fd_ < 0) return "already finished";
+    for (size_t done = 0; done < bytes.size();) {
+      const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return describeErrno(n < 0 ? errno : EIO);
+      done += size_t(n);
+    }
+    if (::fsync(fd_) != 0) return describeErrno(errno);
+    if (!closeFile()) return describeErrno(errno);
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) return describeErrno(errno);
+    committed_ = true;
+    syncDirectory();
+    return std::nullopt;
+  }
+
+ private:
+  bool closeFile() {
+    if (fd_ < 0) return true;
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+  // Makes the rename itself durable; the file is already in place, so failures are not reported.
+  void syncDirectory() const {
+    const std::filesystem::path parent = target_.parent_path();
+    const int dir = ::open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return;
+    ::fsync(dir);
+    ::close(dir);
+  }
+
+  std::filesystem::path target_;
+  std::string temporary_;
+  int fd_;
+  bool committed_ = false;
+};
+
+}  // namespace
+
+FileContents DiskFileSystem::readFile(const std::filesystem::path& path) {
+  FileContents contents;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    contents.status = FileContents::Status::kOpenFailed;
+    contents.error = describeErrno(errno);
+    return contents;
+  }
+  // Sized from fstat so that a regular file arrives in one read; grows if the file does.
+  struct stat info {};
+  const size_t expected = ::fstat(fd, &info) == 0 && info.st_size > 0 ? size_t(info.st_size) : 0;
+  Bytes& bytes = contents.bytes;
+  bytes.resize(expected + 1);
+  size_t used = 0;
+  for (;;) {
+    if (used == bytes.size()) bytes.resize(bytes.size() * 2);
+    const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      contents.status = FileContents::Status::kReadFailed;
+      contents.error = describeErrno(errno);
+      used = 0;
+      break;
+    }
+    if (n == 0) break;
+    used += size_t(n);
+  }
+  bytes.resize(used);
+  ::close(fd);
+  return contents;
+}
+
+std::variant<std::unique_ptr<PendingFile>, std::string> DiskFileSystem::createFile(const std::filesystem::path& path) {
+  const std::filesystem::path parent = path.parent_path();
+  std::string temporary = ((parent.empty() ? std::filesystem::path(".") : parent) /
+                           ("." + path.filename().string() + ".XXXXXX"))
+                              .string();
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) return describeErrno(errno);
+  return std::make_unique<DiskPendingFile>(path, std::move(temporary), fd);
+}
+
+}  // namespace kivo

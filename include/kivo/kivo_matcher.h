@@ -1,0 +1,157 @@
+// KIVOMatcher: local recognition. Owns an audio database and the metadata of the media it holds,
+// loads audio packs into it in one two-phase write, and matches query AFPs or PCM against it.
+//
+// Threads: a pack load (beginAdd ... finishAdd) runs on one thread, which must call both; matches
+// run on any threads, concurrently with each other and with a load, and never see part of a
+// load. The metadata, identifier and duration maps are guarded by one reader/writer lock, so
+// every member function is safe to call from any thread. Tasks the matcher starts hold a
+// shared_ptr to it: create matchers with create() and let them go whenever you like.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "kivo/audio_db.h"
+#include "kivo/audio_pack_delegate.h"
+#include "kivo/bytes.h"
+#include "kivo/export.h"
+#include "kivo/match_result.h"
+
+namespace kivo {
+
+// The number of results a match returns at most, and the bytes of PCM one window fingerprints.
+KIVO_API extern const int KIVOMatcherMaxCandidates;    // 10
+KIVO_API extern const int KIVOMatcherBytesSingleChunk;  // 68000 (2.125 s at 16000 Hz)
+
+class KIVO_API KIVOMatcher final : public KIVOAudioPackDelegate, public std::enable_shared_from_this<KIVOMatcher> {
+ public:
+  using Results = std::vector<KIVOMatchResult>;
+  using MatchedHandler = std::function<void(std::optional<KIVOMatchResult>)>;
+  using AFPVisitor = std::function<void(const KIVOAudioPackAFPData&)>;
+
+  // Default acceptance limit: agreed answers scoring worse (higher) are dropped. Chosen with
+  // kivo eval on real music so that fewer than 1 in 1,000 excerpts of unknown music is accepted
+  // (docs/recognition.md); clean excerpts of known music score 2 to 16.
+  static constexpr double kDefaultAcceptanceLimit = 22.0;
+
+  static std::shared_ptr<KIVOMatcher> create();
+  ~KIVOMatcher() override;
+  KIVOMatcher(const KIVOMatcher&) = delete;
+  KIVOMatcher& operator=(const KIVOMatcher&) = delete;
+
+  // ---- Properties ----
+  // A snapshot of the metadata: {"media": {identifier: description, ...}}.
+  nlohmann::json metadata() const;
+  // With useCutoffFilter on, results whose normalised score is below cutoff are dropped (lower
+  // scores are better, so a positive cutoff drops the best results; the value is shared with the
+  // console and kept as it is).
+  double cutoff() const { return cutoff_; }
+  void setCutoff(double cutoff) { cutoff_ = cutoff; }
+  bool useCutoffFilter() const { return useCutoffFilter_; }
+  void setUseCutoffFilter(bool on) { useCutoffFilter_ = on; }
+  // Enables the diagnostic log lines.
+  bool debugMode() const { return debugMode_; }
+  void setDebugMode(bool on) { debugMode_ = on; }
+  // Agreed answers of matchDoublePCM (and matchingKeyFromResults) whose normalised score is above
+  // this limit are dropped. Default kDefaultAcceptanceLimit.
+  double acceptanceLimit() const { return acceptanceLimit_; }
+  void setAcceptanceLimit(double limit) { acceptanceLimit_ = limit; }
+  // Number of identifiers in the database.
+  size_t count() const;
+
+  // ---- Writing ----
+  // Opens the two-phase add: takes the database's writer until finishAdd, on the same thread.
+  void beginAdd();
+  // Publishes every change since beginAdd at once, then frees the entries they unlinked.
+  void finishAdd();
+  // Reads the pack at path into the open add; false when it could not be read to its end, in
+  // which case the records it delivered are discarded.
+  bool addAudioPackWithPath(const std::filesystem::path& path);
+  // Adds afp under identifier to the open add (maps updated only when the database took it).
+  void addAFP(const Bytes& afp, const std::string& identifier);
+  // Unlinks identifier's entry in the open add; it leaves the database at finishAdd.
+  void deleteAFPWithIdentifier(const std::string& identifier);
+  // Adds a built entry to the open add; the database takes over its name and buffer on success.
+  // Returns whether it did.
+  bool addEntry(AudioEntry* entry);
+  // Complete writes of their own, when no add is open; false when one is, or nothing was changed.
+  // replaceEntry's entry must carry the replaced entry's links (adb_replace_get_copy).
+  bool twoPhaseAddEntry(AudioEntry* entry);
+  bool removeEntryWithName(const std::string& name);
+  bool replaceEntry(AudioEntry* entry, const std::string& name);
+
+  // ---- Pack delegate and bookkeeping ----
+  void audioPackRetrieveAFPData(KIVOAudioPackAFPData afp) override;
+  void audioPackDeleteIfAny(const std::string& identifier) override;
+  void audioPackFinishLoadWithMetaData(const nlohmann::json& metadata) override;
+  bool isRemovedIdentifier(const std::string& identifier) const;
+  bool keyWillBeDelete(const std::string& identifier) const { return isRemovedIdentifier(identifier); }
+  // "AFP Key ID [TYPE] (TITLE)", "unknown" and "nil" standing in for a missing type and title.
+  std::string AFPDescription(const std::string& identifier) const;
+  // Applies the records received from the pack being loaded to the open add.
+  void updateAudioDB();
+  // True when both are the same object, or both present with equally many entries.
+  static bool isSameMetadata(const nlohmann::json* a, const nlohmann::json* b);
+  // Calls visit for each entry in list order, under a database reader (visit must not write to
+  // this matcher).
+  void forEachAudioPack(const AFPVisitor& visit) const;
+  // True when the media has a description whose type is not "pg".
+  bool isValidIdentifier(const std::string& identifier) const;
+
+  // ---- Matching ----
+  // Results for a query AFP, best first; none while an add is open or without an AFP. An AFP of
+  // no words matches nothing.
+  std::optional<Results> matchAFP(const std::optional<Bytes>& afp) const;
+  // matchAFP of the AFP of 16000 Hz mono 16-bit PCM.
+  std::optional<Results> matchPCM(const Bytes& pcm) const;
+  // Matches the first and the last 68000 bytes of pcm concurrently on the global queue, then on
+  // the main queue calls matched (if given) with their agreement. PCM shorter than one window
+  // gives none; the second window starts on a whole sample.
+  void matchDoublePCM(Bytes pcm, MatchedHandler matched);
+  // The second window's result for the best-ranked media of first that second also found at the
+  // position first predicts (first's position + windowDistanceMs, within one step) and whose
+  // score is within acceptanceLimit(); none otherwise. windowDistanceMs defaults to the distance
+  // of the two windows of a 104,000-byte block.
+  std::optional<KIVOMatchResult> matchingKeyFromResults(const Results& first, const Results& second,
+                                                        double windowDistanceMs = 1125.0) const;
+
+ private:
+  KIVOMatcher();
+  void debugLine(const std::string& line) const;
+  // REQUIRE the open add (caller holds no maps lock).
+  bool unlinkFromWriter(const std::string& identifier);
+
+  AudioDB audioDB_;
+  // The open add's writer and what it unlinked; touched only by the loading thread.
+  AudioWriter audioWriter_{};
+  std::vector<AudioEntry*> unlinked_;
+  std::atomic<bool> underWriting_{false};
+
+  // Records of the pack being loaded (loading thread).
+  mutable std::mutex pendingMutex_;
+  std::vector<KIVOAudioPackAFPData> afps_;
+  std::vector<std::string> identifiersToDelete_;
+
+  // Metadata, identifiers and durations, guarded by mapsMutex_. Descriptions are immutable and
+  // shared with the results that carry them.
+  mutable std::shared_mutex mapsMutex_;
+  std::map<std::string, std::shared_ptr<const nlohmann::json>> media_;
+  std::unordered_map<std::string, double> durationMap_;  // its keys are the identifier map
+
+  std::atomic<bool> useCutoffFilter_{false};
+  std::atomic<bool> debugMode_{false};
+  std::atomic<double> cutoff_{0.0};
+  std::atomic<double> acceptanceLimit_{kDefaultAcceptanceLimit};
+};
+
+}  // namespace kivo

@@ -1,0 +1,39 @@
+// Runs a fuzz target once over every file of the corpus directories (or files) given, as libFuzzer
+// would replay them: an ordinary test in builds without libFuzzer. Exit status 0 when all ran.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+namespace {
+
+void replay(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  size_t count = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::filesystem::path path = argv[i];
+    if (std::filesystem::is_directory(path)) {
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
+        if (!entry.is_regular_file()) continue;
+        replay(entry.path());
+        ++count;
+      }
+    } else {
+      replay(path);
+      ++count;
+    }
+  }
+  std::printf("replayed %zu inputs\n", count);
+  return count > 0 ? 0 : 1;
+}
