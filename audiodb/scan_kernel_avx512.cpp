@@ -1,16 +1,16 @@
-// AVX-512 batch kernel: 8 offsets per call, one 64-bit lane each, hardware popcount per lane.
+// AVX-512 scan kernel: 8 offsets per batch, one 64-bit lane each, hardware popcount per lane.
 #include "audiodb/scan_kernel.h"
 
 #if defined(__x86_64__)
 
 #include <immintrin.h>
 
+#include "kivo/bit_score.h"
+
 // GCC 12's AVX-512 intrinsics use self-initialised "undefined" operands that trip this warning.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-
-#include "kivo/bit_score.h"
 
 #define KIVO_AVX512 __attribute__((target("avx512f,avx512dq,avx512vpopcntdq,popcnt")))
 
@@ -18,50 +18,284 @@ namespace kivo::scan {
 
 namespace {
 
-KIVO_AVX512 uint32_t batch(const uint64_t *query, const uint64_t *reference, int n, int first_tested,
-                           uint64_t threshold, uint64_t *compared) {
-  // Lane j reads word i of offset j, reference[i + 2j]: even elements of two overlapping loads.
+constexpr int kLanes = 8;
+
+// Running counts of one batch: A, B and the words each lane compared.
+struct Tally {
+  __m512i a;
+  __m512i b;
+  __m512i words;
+};
+
+KIVO_AVX512 inline uint64_t sum_lanes(__m512i v) {
+  uint64_t lanes[kLanes];
+  _mm512_storeu_si512(lanes, v);
+  uint64_t sum = 0;
+  for (uint64_t lane : lanes) sum += lane;
+  return sum;
+}
+
+// Word i of the 8 offsets of a batch: reference[i + 2j] in lane j, the even elements of two
+// overlapping loads.
+KIVO_AVX512 inline __m512i lane_words(const uint64_t *reference, int i) {
   const __m512i even = _mm512_setr_epi64(0, 2, 4, 6, 9, 11, 13, 15);
-  const __m512i limit = _mm512_set1_epi64(static_cast<int64_t>(static_cast<uint32_t>(threshold >> 24)));
+  return _mm512_permutex2var_epi64(_mm512_loadu_si512(reference + i), even, _mm512_loadu_si512(reference + i + 7));
+}
+
+KIVO_AVX512 inline void add_word(Tally &t, __m512i q, __m512i r) {
+  t.a = _mm512_add_epi64(t.a, _mm512_popcnt_epi64(_mm512_andnot_si512(r, q)));
+  t.b = _mm512_add_epi64(t.b, _mm512_popcnt_epi64(_mm512_andnot_si512(q, r)));
+}
+
+// Lanes whose measure A + A/8 + B is within limit. The measure never decreases along a block,
+// so a lane within the limit now was within it at every earlier test: no need to chain the
+// previous tests in (which would serialise them).
+KIVO_AVX512 inline __mmask8 within(const Tally &t, __m512i limit) {
+  const __m512i measure = _mm512_add_epi64(_mm512_add_epi64(t.a, _mm512_srli_epi64(t.a, 3)), t.b);
+  return _mm512_cmple_epu64_mask(measure, limit);
+}
+
+// Lanes among alive whose score is admitted under bound; fills the hit when there is one.
+KIVO_AVX512 inline __mmask8 admit(const Tally &t, __mmask8 alive, int64_t bound, BatchHit *hit) {
+  const __m512i score = _mm512_add_epi64(_mm512_slli_epi64(t.b, 24),
+                                         _mm512_mullo_epi64(t.a, _mm512_set1_epi64(KIVO_SCORE_WEIGHT_A)));
+  alive = _mm512_mask_cmplt_epu64_mask(alive, score, _mm512_set1_epi64(static_cast<int64_t>(KIVO_REJECTED_SCORE)));
+  alive = _mm512_mask_cmple_epi64_mask(alive, score, _mm512_set1_epi64(bound));
+  if (alive != 0) {
+    hit->admitted = alive;
+    _mm512_storeu_si512(hit->scores, score);
+    _mm512_storeu_si512(hit->words, t.words);
+  }
+  return alive;
+}
+
+// The quick stage's semi-thresholded 8-word block, unrolled: odd words untested, then a test
+// after each even word.
+KIVO_AVX512 uint64_t scan_quick(const uint64_t *query, const uint64_t *reference, uint32_t limit, int64_t bound,
+                                uint64_t batches, uint64_t *compared, BatchHit *hit) {
+  __m512i q[8];
+  for (int i = 0; i < 8; ++i) q[i] = _mm512_set1_epi64(static_cast<int64_t>(query[i]));
+  const __m512i lim = _mm512_set1_epi64(static_cast<int64_t>(limit));
+  const __m512i one = _mm512_set1_epi64(1);
+  __m512i total = _mm512_setzero_si512();
+  uint64_t b = 0;
+  for (; b < batches; ++b) {
+    const uint64_t *r = reference + 2 * kLanes * b;
+    prefetch_ahead(r, 2 * kLanes);
+    Tally t{_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_set1_epi64(5)};
+    add_word(t, q[1], lane_words(r, 1));
+    add_word(t, q[3], lane_words(r, 3));
+    add_word(t, q[5], lane_words(r, 5));
+    add_word(t, q[7], lane_words(r, 7));
+    add_word(t, q[0], lane_words(r, 0));
+    __mmask8 alive = within(t, lim);
+    for (int i = 2; i < 8; i += 2) {
+      add_word(t, q[i], lane_words(r, i));
+      t.words = _mm512_mask_add_epi64(t.words, alive, t.words, one);
+      alive = within(t, lim);
+    }
+    if (alive != 0 && admit(t, alive, bound, hit) != 0) break;
+    total = _mm512_add_epi64(total, t.words);
+  }
+  *compared += sum_lanes(total);
+  return b;
+}
+
+// Any block: n words in pruning order, tests from position first_tested on; a batch stops once
+// every lane is rejected.
+KIVO_AVX512 uint64_t scan_any(const uint64_t *query, const uint64_t *reference, int n, int first_tested,
+                              uint32_t limit, int64_t bound, uint64_t batches, uint64_t *compared, BatchHit *hit) {
+  const __m512i lim = _mm512_set1_epi64(static_cast<int64_t>(limit));
+  const __m512i one = _mm512_set1_epi64(1);
   const int half = n / 2;
-  __m512i a = _mm512_setzero_si512();
-  __m512i b = _mm512_setzero_si512();
-  __mmask8 alive = 0xFF;
-  uint64_t words = 0;
+  __m512i total = _mm512_setzero_si512();
+  uint64_t b = 0;
+  for (; b < batches; ++b) {
+    const uint64_t *r = reference + 2 * kLanes * b;
+    prefetch_ahead(r, 2 * kLanes);
+    Tally t{_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512()};
+    __mmask8 alive = 0xFF;
+    for (int p = 0; p < n; ++p) {
+      const int i = p < half ? 2 * p + 1 : 2 * (p - half);
+      add_word(t, _mm512_set1_epi64(static_cast<int64_t>(query[i])), lane_words(r, i));
+      t.words = _mm512_mask_add_epi64(t.words, alive, t.words, one);
+      if (p >= first_tested) {
+        alive = within(t, lim);
+        if (alive == 0) break;
+      }
+    }
+    if (alive != 0 && admit(t, alive, bound, hit) != 0) break;
+    total = _mm512_add_epi64(total, t.words);
+  }
+  *compared += sum_lanes(total);
+  return b;
+}
+
+// Blocks of up to kStagedWords words are scored from staged streams: each chunk of kChunk batches
+// is first split by word parity, with the bit count of every word, so that a lane's words are
+// contiguous loads and the reference's bits are counted once instead of once per offset.
+constexpr int kStagedWords = 256;
+constexpr int kChunk = 32;
+constexpr int kStreamLength = kLanes * kChunk + kStagedWords / 2;
+
+// even[m] = reference[2m], odd[m] = reference[2m + 1]; word 2k (2k + 1) of lane j of batch c is
+// even[8c + j + k] (odd[8c + j + k]).
+struct Streams {
+  alignas(64) uint64_t even[kStreamLength];
+  alignas(64) uint64_t odd[kStreamLength];
+  alignas(64) uint64_t even_bits[kStreamLength];
+  alignas(64) uint64_t odd_bits[kStreamLength];
+};
+
+// Stages evens even words and odds odd words; reads reference[0 .. max(2 evens - 2, 2 odds - 1)].
+KIVO_AVX512 void stage(const uint64_t *reference, uint64_t evens, uint64_t odds, Streams &s) {
+  const __m512i pick_even = _mm512_setr_epi64(0, 2, 4, 6, 8, 10, 12, 14);
+  const __m512i pick_odd = _mm512_setr_epi64(1, 3, 5, 7, 9, 11, 13, 15);
+  uint64_t m = 0;
+  for (; m + 8 <= evens && m + 8 <= odds; m += 8) {
+    const __m512i lo = _mm512_loadu_si512(reference + 2 * m);
+    const __m512i hi = _mm512_loadu_si512(reference + 2 * m + 8);
+    const __m512i e = _mm512_permutex2var_epi64(lo, pick_even, hi);
+    const __m512i o = _mm512_permutex2var_epi64(lo, pick_odd, hi);
+    _mm512_store_si512(s.even + m, e);
+    _mm512_store_si512(s.odd + m, o);
+    _mm512_store_si512(s.even_bits + m, _mm512_popcnt_epi64(e));
+    _mm512_store_si512(s.odd_bits + m, _mm512_popcnt_epi64(o));
+  }
+  for (uint64_t e = m; e < evens; ++e) {
+    s.even[e] = reference[2 * e];
+    s.even_bits[e] = static_cast<uint64_t>(__builtin_popcountll(s.even[e]));
+  }
+  for (uint64_t o = m; o < odds; ++o) {
+    s.odd[o] = reference[2 * o + 1];
+    s.odd_bits[o] = static_cast<uint64_t>(__builtin_popcountll(s.odd[o]));
+  }
+}
+
+// Per pruning position p: the query word and the test bound on Y = 17 D - R, where D counts the
+// differing bits and R the reference bits so far. With Q the query bits so far, A = (D + Q - R) / 2
+// and B = D - A, so the measure A + A/8 + B is within limit exactly when 9A + 8B <= 8 limit + 7,
+// that is when Y <= 16 limit + 14 - Q.
+struct Positions {
+  uint64_t word[kStagedWords];
+  int64_t bound[kStagedWords];
+  uint64_t query_bits;  // Q over the whole block
+};
+
+void prepare(const uint64_t *query, int n, uint32_t limit, Positions &pos) {
+  const int half = n / 2;
+  uint64_t q = 0;
   for (int p = 0; p < n; ++p) {
     const int i = p < half ? 2 * p + 1 : 2 * (p - half);
-    const __m512i r = _mm512_permutex2var_epi64(_mm512_loadu_si512(reference + i), even,
-                                                _mm512_loadu_si512(reference + i + 7));
-    const __m512i q = _mm512_set1_epi64(static_cast<int64_t>(query[i]));
-    a = _mm512_add_epi64(a, _mm512_popcnt_epi64(_mm512_andnot_si512(r, q)));
-    b = _mm512_add_epi64(b, _mm512_popcnt_epi64(_mm512_andnot_si512(q, r)));
-    words += static_cast<uint64_t>(__builtin_popcount(alive));
+    pos.word[p] = query[i];
+    q += static_cast<uint64_t>(__builtin_popcountll(query[i]));
+    pos.bound[p] = 16 * static_cast<int64_t>(limit) + 14 - static_cast<int64_t>(q);
+  }
+  pos.query_bits = q;
+}
+
+// One pass of a staged batch over the words of one parity; false once every lane is rejected.
+KIVO_AVX512 inline bool staged_pass(const uint64_t *words, const uint64_t *bits, int count, int &p,
+                                    int first_tested, const Positions &pos, __m512i &d, __m512i &y,
+                                    __m512i &compared, __mmask8 &alive) {
+  const __m512i one = _mm512_set1_epi64(1);
+  for (int k = 0; k < count; ++k, ++p) {
+    const __m512i x = _mm512_loadu_si512(words + k);
+    const __m512i t = _mm512_popcnt_epi64(_mm512_xor_si512(x, _mm512_set1_epi64(static_cast<int64_t>(pos.word[p]))));
+    d = _mm512_add_epi64(d, t);
+    // 17 t - r off the accumulator's chain, then one add onto it.
+    y = _mm512_add_epi64(y, _mm512_sub_epi64(_mm512_add_epi64(_mm512_slli_epi64(t, 4), t), _mm512_loadu_si512(bits + k)));
+    compared = _mm512_mask_add_epi64(compared, alive, compared, one);
     if (p >= first_tested) {
-      const __m512i measure = _mm512_add_epi64(_mm512_add_epi64(a, _mm512_srli_epi64(a, 3)), b);
-      alive = _mm512_mask_cmple_epu64_mask(alive, measure, limit);
-      // Short blocks run branch-free; long ones stop once every lane is rejected.
-      if (n > 8 && alive == 0) break;
+      alive = _mm512_cmple_epi64_mask(y, _mm512_set1_epi64(pos.bound[p]));
+      if (alive == 0) return false;
     }
   }
-  *compared += words;
-  if (alive == 0) return 0;
-  const __m512i score = _mm512_add_epi64(_mm512_slli_epi64(b, 24),
-                                         _mm512_mullo_epi64(a, _mm512_set1_epi64(KIVO_SCORE_WEIGHT_A)));
-  alive = _mm512_mask_cmplt_epu64_mask(alive, score, _mm512_set1_epi64(static_cast<int64_t>(KIVO_REJECTED_SCORE)));
-  alive = _mm512_mask_cmple_epi64_mask(alive, score, _mm512_set1_epi64(static_cast<int64_t>(threshold)));
-  return alive;
+  return true;
+}
+
+KIVO_AVX512 uint64_t scan_staged(const uint64_t *query, const uint64_t *reference, int n, int first_tested,
+                                 uint32_t limit, int64_t bound, uint64_t batches, uint64_t *compared,
+                                 BatchHit *hit) {
+  Streams s;
+  Positions pos;
+  prepare(query, n, limit, pos);
+  const int half = n / 2;
+  const __m512i query_bits = _mm512_set1_epi64(static_cast<int64_t>(pos.query_bits));
+  __m512i total = _mm512_setzero_si512();
+  uint64_t b = 0;
+  for (; b < batches; ++b) {
+    const uint64_t c = b % kChunk;
+    if (c == 0) {
+      const uint64_t chunk = batches - b < kChunk ? batches - b : kChunk;
+      const uint64_t *r = reference + 2 * kLanes * b;
+      stage(r, kLanes * chunk + static_cast<uint64_t>(n - half) - 1,
+            half > 0 ? kLanes * chunk + static_cast<uint64_t>(half) - 1 : 0, s);
+      prefetch_ahead(r + 2 * kLanes * kChunk, 2 * kLanes * kChunk);
+    }
+    __m512i d = _mm512_setzero_si512();
+    __m512i y = _mm512_setzero_si512();
+    __m512i words = _mm512_setzero_si512();
+    __mmask8 alive = 0xFF;
+    int p = 0;
+    if (staged_pass(s.odd + kLanes * c, s.odd_bits + kLanes * c, half, p, first_tested, pos, d, y, words, alive) &&
+        staged_pass(s.even + kLanes * c, s.even_bits + kLanes * c, n - half, p, first_tested, pos, d, y, words,
+                    alive)) {
+      // R = 17 D - Y; A = (D + Q - R) / 2; B = D - A.
+      const __m512i r_bits = _mm512_sub_epi64(_mm512_add_epi64(_mm512_slli_epi64(d, 4), d), y);
+      const __m512i a = _mm512_srli_epi64(_mm512_sub_epi64(_mm512_add_epi64(d, query_bits), r_bits), 1);
+      const Tally t{a, _mm512_sub_epi64(d, a), words};
+      if (admit(t, alive, bound, hit) != 0) break;
+    }
+    total = _mm512_add_epi64(total, words);
+  }
+  *compared += sum_lanes(total);
+  return b;
+}
+
+// A block no limit can reject (limit >= 72 n: a word adds at most 72 to the measure): every lane
+// compares all n words, and a batch stops once every lane's partial score is above bound.
+KIVO_AVX512 uint64_t scan_unlimited(const uint64_t *query, const uint64_t *reference, int n, int64_t bound,
+                                    uint64_t batches, uint64_t *compared, BatchHit *hit) {
+  const __m512i bound_v = _mm512_set1_epi64(bound);
+  const __m512i weight_a = _mm512_set1_epi64(KIVO_SCORE_WEIGHT_A);
+  const int half = n / 2;
+  uint64_t b = 0;
+  for (; b < batches; ++b) {
+    const uint64_t *r = reference + 2 * kLanes * b;
+    prefetch_ahead(r, 2 * kLanes);
+    Tally t{_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_set1_epi64(n)};
+    __mmask8 open = 0xFF;
+    for (int p = 0; p < n && open != 0; ++p) {
+      const int i = p < half ? 2 * p + 1 : 2 * (p - half);
+      add_word(t, _mm512_set1_epi64(static_cast<int64_t>(query[i])), lane_words(r, i));
+      const __m512i partial = _mm512_add_epi64(_mm512_slli_epi64(t.b, 24), _mm512_mullo_epi64(t.a, weight_a));
+      open = _mm512_mask_cmple_epi64_mask(open, partial, bound_v);
+    }
+    if (open != 0 && admit(t, open, bound, hit) != 0) break;
+  }
+  *compared += b * kLanes * static_cast<uint64_t>(n);
+  return b;
+}
+
+uint64_t scan(const uint64_t *query, const uint64_t *reference, int n, int first_tested, uint32_t limit,
+              int64_t bound, uint64_t batches, uint64_t *compared, BatchHit *hit) {
+  if (n == 8 && first_tested == 4) return scan_quick(query, reference, limit, bound, batches, compared, hit);
+  if (limit >= 72 * static_cast<uint64_t>(n)) return scan_unlimited(query, reference, n, bound, batches, compared, hit);
+  if (n <= kStagedWords) return scan_staged(query, reference, n, first_tested, limit, bound, batches, compared, hit);
+  return scan_any(query, reference, n, first_tested, limit, bound, batches, compared, hit);
 }
 
 }  // namespace
 
-extern const BatchFn avx512_batch = &batch;
+extern const ScanFn avx512_scan = &scan;
 
 }  // namespace kivo::scan
 
 #else
 
 namespace kivo::scan {
-extern const BatchFn avx512_batch = nullptr;
+extern const ScanFn avx512_scan = nullptr;
 }
 
 #endif
