@@ -39,11 +39,17 @@ struct Kernel {
 // Longest block a vector kernel takes (keeps per-lane counts within 32 bits).
 constexpr int kMaxWords = 1 << 24;
 
-// Asks for the cache lines of the batch starting at words (count words) about 2 KiB ahead: a
-// scan streams whole entries faster than the hardware prefetcher alone keeps up with.
-inline void prefetch_ahead(const uint64_t *words, int count) {
-  const char *ahead = reinterpret_cast<const char *>(words) + 2048;
-  for (int line = 0; line < count * 8; line += 64) __builtin_prefetch(ahead + line);
+// Words a scan asks for ahead of the batch it scores: it streams whole entries faster than the
+// hardware prefetcher alone keeps up with.
+constexpr uint64_t kPrefetchWords = 256;
+
+// Asks for the cache lines of the count words that lie ahead words past from. The addresses may
+// lie past the buffer (a prefetch never faults), so they are formed as integers.
+inline void prefetch(const uint64_t *from, uint64_t ahead, int count) {
+  const uintptr_t start = reinterpret_cast<uintptr_t>(from) + ahead * sizeof(uint64_t);
+  for (int word = 0; word < count; word += 8) {
+    __builtin_prefetch(reinterpret_cast<const void *>(start + static_cast<uintptr_t>(word) * sizeof(uint64_t)));
+  }
 }
 
 // The kernel of path, or NULL when this processor cannot run it.

@@ -50,7 +50,7 @@ KIVO_AVX2 uint64_t scan(const uint64_t *query, const uint64_t *reference, int n,
   uint64_t b = 0;
   for (; b < batches; ++b) {
     const uint64_t *r = reference + 2 * kLanes * b;
-    prefetch_ahead(r, 2 * kLanes);
+    prefetch(r, kPrefetchWords, 2 * kLanes);
     __m256i a = _mm256_setzero_si256();
     __m256i bb = _mm256_setzero_si256();
     __m256i words = _mm256_setzero_si256();
@@ -65,9 +65,10 @@ KIVO_AVX2 uint64_t scan(const uint64_t *query, const uint64_t *reference, int n,
       if (p >= first_tested) {
         const __m256i measure = _mm256_add_epi64(_mm256_add_epi64(a, _mm256_srli_epi64(a, 3)), bb);
         alive = _mm256_andnot_si256(_mm256_cmpgt_epi64(measure, lim), alive);
-        // Short blocks run branch-free; long ones stop once every lane is rejected.
-        if (n > 8 && _mm256_testz_si256(alive, alive)) break;
       }
+      // Short blocks run branch-free; long ones stop once every lane is rejected (noticed every
+      // 8 words: a branch per word costs more than the words a late stop wastes).
+      if (n > 8 && (p & 7) == 7 && _mm256_testz_si256(alive, alive)) break;
     }
     if (!_mm256_testz_si256(alive, alive)) {
       // Counts stay below 2^32 (n <= kMaxWords), so a 32-bit multiply gives the exact A weight.

@@ -7,7 +7,9 @@
 // "GB/s" is reference bytes in the database (10^9 bytes) per second of search.
 #include <benchmark/benchmark.h>
 
+#if defined(__x86_64__)
 #include <immintrin.h>
+#endif
 
 #include <cstdint>
 #include <cstdlib>
@@ -129,7 +131,8 @@ BENCHMARK(BM_Match)
     ->ArgsProduct({{10, 100}, {3, 0, 1, 2}})
     ->Unit(benchmark::kMillisecond);
 
-// Sums a buffer with four independent vector accumulators: the single-core read bandwidth.
+// Sums a buffer with four independent accumulators: the single-core read bandwidth.
+#if defined(__x86_64__)
 __attribute__((target("avx2"))) uint64_t read_all_avx2(const uint64_t* words, size_t count) {
   __m256i acc[4] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
   for (size_t i = 0; i + 16 <= count; i += 16) {
@@ -142,6 +145,7 @@ __attribute__((target("avx2"))) uint64_t read_all_avx2(const uint64_t* words, si
                       _mm256_add_epi64(_mm256_add_epi64(acc[0], acc[1]), _mm256_add_epi64(acc[2], acc[3])));
   return lanes[0] + lanes[1] + lanes[2] + lanes[3];
 }
+#endif
 
 uint64_t read_all_portable(const uint64_t* words, size_t count) {
   uint64_t acc[4] = {0, 0, 0, 0};
@@ -157,10 +161,13 @@ void BM_MemoryReadBandwidth(benchmark::State& state) {
   uint64_t* words = static_cast<uint64_t*>(std::aligned_alloc(64, kBytes));
   std::memset(words, 0x5A, kBytes);
   const size_t count = kBytes / 8;
-  const bool avx2 = __builtin_cpu_supports("avx2");
   for (auto _ : state) {
     benchmark::DoNotOptimize(words);
-    const uint64_t sum = avx2 ? read_all_avx2(words, count) : read_all_portable(words, count);
+#if defined(__x86_64__)
+    const uint64_t sum = __builtin_cpu_supports("avx2") ? read_all_avx2(words, count) : read_all_portable(words, count);
+#else
+    const uint64_t sum = read_all_portable(words, count);
+#endif
     benchmark::DoNotOptimize(sum);
   }
   std::free(words);
