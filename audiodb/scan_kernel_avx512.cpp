@@ -1,4 +1,6 @@
 // AVX-512 scan kernel: 8 offsets per batch, one 64-bit lane each, hardware popcount per lane.
+// Four variants: the quick stage's 8-word block unrolled; blocks no limit can reject, pruned on
+// the score instead; blocks up to 256 words from staged streams; longer blocks read directly.
 #include "audiodb/scan_kernel.h"
 
 #if defined(__x86_64__)

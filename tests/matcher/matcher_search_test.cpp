@@ -215,6 +215,20 @@ TEST_P(SearchTest, NothingToFindLeavesTheResultEmpty) {
   EXPECT_TRUE(run({}).candidates.empty());
 }
 
+// An entry whose buffer was freed keeps its size: it is counted as scanned but never read.
+TEST_P(SearchTest, EntryWithoutBufferIsNotRead) {
+  const std::vector<uint64_t> words = random_words(rng, 200);
+  db.add({{"freed", words}, {"kept", words}});
+  {
+    ScopedReader reader(db.get());
+    adb_entry_reset_buffer(const_cast<AudioEntry*>(adb_reader_next(reader.get())));
+  }
+  const Outcome out = run(slice(words, 20, 48));
+  ASSERT_FALSE(out.candidates.empty());
+  for (const CandidateView& c : out.candidates) EXPECT_EQ(c.name, "kept");
+  EXPECT_EQ(out.stats.scanned, 1600u + 1600u + 1600u);  // both in the quick stage, "kept" in the full
+}
+
 INSTANTIATE_TEST_SUITE_P(Kernels, SearchTest, ::testing::ValuesIn(available_kernels()),
                          [](const auto& test) { return std::string(path_name(test.param->path)); });
 
