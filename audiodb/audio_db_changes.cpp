@@ -102,6 +102,9 @@ void adb_replace_postswap(AudioChangeCtx *ctx) {
   AudioEntry *newentry = ctx->newentry;
   KIVO_ASSERT("audio_db", oldentry != NULL);
   KIVO_ASSERT("audio_db", newentry != NULL);
+  // The block copied oldentry's links at preswap; an earlier edit of this write may since have
+  // moved oldentry's successor, and its postswap has already updated oldentry on this side.
+  newentry->next[wrr->side] = oldentry->next[wrr->side];
   link_after(wrr->db, wrr->side, ctx->prev, newentry);
   adb_entry_free(oldentry);
 }

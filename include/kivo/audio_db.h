@@ -245,7 +245,8 @@ KIVO_API int adb_replace_get_copy(AudioWriter *wrr, AudioEntry *copied, AudioEnt
 KIVO_API int adb_replace_preswap(AudioChangeCtx *ctx, AudioWriter *wrr, AudioEntry *prev,
                                  const AudioEntry *entry);
 
-/* Links the replacement on the old reader side in the same place, then frees the old entry. */
+/* Links the replacement on the old reader side in the place and with the successor the old entry
+ * has there by now (earlier postswaps included), then frees the old entry. */
 KIVO_API void adb_replace_postswap(AudioChangeCtx *ctx);
 
 /* Unlinks prev's writer-side successor (the head when prev is NULL) from the writer side; its own

@@ -197,6 +197,42 @@ TEST(AudioDBTest, WalkContinuesPastAnEditBehindTheCursor) {
   }
 }
 
+// A replacement copies the links of the entry it replaces; when an earlier edit of the same
+// write changed that entry's successor, the old side must still end up linked as the writer side.
+TEST(AudioDBTest, ReplaceAfterAnEditOfItsSuccessorInTheSameWrite) {
+  for (const bool firstReplace : {false, true}) {
+    SCOPED_TRACE(firstReplace ? "replace c, then replace b" : "delete c, then replace b");
+    ScopedDB t;
+    fill(&t.db, {"a", "b", "c", "d"});
+    AudioWriter wrr;
+    adb_writer_start(&wrr, &t.db);
+    AudioChangeCtx first, second;
+    AudioEntry* prev = nullptr;
+    ASSERT_NE(findOnWriterSide(&wrr, "c", &prev), nullptr);
+    if (firstReplace) {
+      AudioEntry copy;
+      ASSERT_EQ(adb_replace_get_copy(&wrr, &copy, prev), 1);
+      ASSERT_EQ(adb_entry_set_name(&copy, "C"), 1);
+      ASSERT_EQ(adb_replace_preswap(&first, &wrr, prev, &copy), 1);
+    } else {
+      ASSERT_EQ(adb_delete_preswap(&first, &wrr, prev), 1);
+    }
+    ASSERT_NE(findOnWriterSide(&wrr, "b", &prev), nullptr);
+    AudioEntry copy;
+    ASSERT_EQ(adb_replace_get_copy(&wrr, &copy, prev), 1);
+    ASSERT_EQ(adb_entry_set_name(&copy, "B"), 1);
+    ASSERT_EQ(adb_replace_preswap(&second, &wrr, prev, &copy), 1);
+    adb_writer_swap(&wrr);
+    firstReplace ? adb_replace_postswap(&first) : adb_delete_postswap(&first);
+    adb_replace_postswap(&second);
+    adb_writer_end(&wrr);
+    EXPECT_TRUE(sidesAgree(t.db));
+    const Names after = firstReplace ? Names{"a", "B", "C", "d"} : Names{"a", "B", "d"};
+    EXPECT_EQ(sideNames(t.db, 0), after);
+    EXPECT_EQ(sideNames(t.db, 1), after);
+  }
+}
+
 TEST(AudioDBTest, AddAtStartBecomesTheCursorSoDeletesBehindItWork) {
   ScopedDB t;
   fill(&t.db, {"h", "m"});
