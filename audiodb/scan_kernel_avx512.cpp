@@ -135,7 +135,7 @@ KIVO_AVX512 uint64_t scan_any(const uint64_t *query, const uint64_t *reference, 
 // is first split by word parity, with the bit count of every word, so that a lane's words are
 // contiguous loads and the reference's bits are counted once instead of once per offset.
 constexpr int kStagedWords = 256;
-constexpr int kChunk = 32;
+constexpr int kChunk = 32;  // even: staged batches are scored in pairs
 constexpr int kStreamLength = kLanes * kChunk + kStagedWords / 2;
 
 // even[m] = reference[2m], odd[m] = reference[2m + 1]; word 2k (2k + 1) of lane j of batch c is
@@ -194,24 +194,83 @@ void prepare(const uint64_t *query, int n, uint32_t limit, Positions &pos) {
   pos.query_bits = q;
 }
 
-// One pass of a staged batch over the words of one parity; false once every lane is rejected
-// (noticed every 8 words).
-KIVO_AVX512 inline bool staged_pass(const uint64_t *words, const uint64_t *bits, int count, int &p,
-                                    int first_tested, const Positions &pos, __m512i &d, __m512i &y,
-                                    __m512i &compared, __mmask8 &alive) {
-  const __m512i one = _mm512_set1_epi64(1);
-  for (int k = 0; k < count; ++k, ++p) {
-    const __m512i x = _mm512_loadu_si512(words + k);
-    const __m512i t = _mm512_popcnt_epi64(_mm512_xor_si512(x, _mm512_set1_epi64(static_cast<int64_t>(pos.word[p]))));
-    d = _mm512_add_epi64(d, t);
-    // 17 t - r off the accumulator's chain, then one add onto it.
-    y = _mm512_add_epi64(y, _mm512_sub_epi64(_mm512_add_epi64(_mm512_slli_epi64(t, 4), t), _mm512_loadu_si512(bits + k)));
-    compared = _mm512_mask_add_epi64(compared, alive, compared, one);
-    if (p >= first_tested) alive = _mm512_cmple_epi64_mask(y, _mm512_set1_epi64(pos.bound[p]));
-    // A branch per word costs more than the words a late stop wastes.
-    if ((k & 7) == 7 && alive == 0) return false;
+// Running counts of one staged batch: D, Y, the words each lane compared, the lanes not rejected.
+struct Staged {
+  __m512i d;
+  __m512i y;
+  __m512i words;
+  __mmask8 alive;
+};
+
+// Adds staged word k of one batch; kTested: the limit is tested after it.
+template <bool kTested>
+KIVO_AVX512 inline void staged_word(Staged &g, const uint64_t *words, const uint64_t *bits, int k, __m512i q,
+                                    __m512i bound) {
+  const __m512i t = _mm512_popcnt_epi64(_mm512_xor_si512(_mm512_loadu_si512(words + k), q));
+  g.d = _mm512_add_epi64(g.d, t);
+  // 17 t - r off the accumulator's chain, then one add onto it.
+  g.y = _mm512_add_epi64(g.y, _mm512_sub_epi64(_mm512_add_epi64(_mm512_slli_epi64(t, 4), t), _mm512_loadu_si512(bits + k)));
+  g.words = _mm512_mask_add_epi64(g.words, g.alive, g.words, _mm512_set1_epi64(1));
+  if constexpr (kTested) g.alive = _mm512_cmple_epi64_mask(g.y, bound);
+}
+
+// Words k = from ... to - 1 of one pass (pruning positions p onwards), of one batch or of two
+// neighbouring batches side by side (more independent work per word); false once every lane is
+// rejected (noticed every 8 words: a branch per word costs more than the words a late stop wastes).
+template <bool kPair, bool kTested>
+KIVO_AVX512 inline bool staged_words(const uint64_t *words, const uint64_t *bits, int from, int to, int &p,
+                                     const Positions &pos, Staged &first, Staged &second) {
+  for (int k = from; k < to; ++k, ++p) {
+    const __m512i q = _mm512_set1_epi64(static_cast<int64_t>(pos.word[p]));
+    const __m512i bound = _mm512_set1_epi64(pos.bound[p]);
+    staged_word<kTested>(first, words, bits, k, q, bound);
+    if constexpr (kPair) staged_word<kTested>(second, words + kLanes, bits + kLanes, k, q, bound);
+    if (kTested && (k & 7) == 7 && (first.alive | (kPair ? second.alive : 0)) == 0) return false;
   }
-  return alive != 0;
+  return true;
+}
+
+// One pass over the words of one parity: untested words first, then tested ones.
+template <bool kPair>
+KIVO_AVX512 inline bool staged_pass(const uint64_t *words, const uint64_t *bits, int count, int &p,
+                                    int first_tested, const Positions &pos, Staged &first, Staged &second) {
+  int split = first_tested - p;
+  split = split < 0 ? 0 : split > count ? count : split;
+  staged_words<kPair, false>(words, bits, 0, split, p, pos, first, second);
+  return staged_words<kPair, true>(words, bits, split, count, p, pos, first, second);
+}
+
+// Whether a finished staged batch has an admitted lane (filling hit).
+KIVO_AVX512 inline bool staged_admits(const Staged &g, const Positions &pos, int64_t bound, BatchHit *hit) {
+  if (g.alive == 0) return false;
+  // R = 17 D - Y; A = (D + Q - R) / 2; B = D - A.
+  const __m512i r_bits = _mm512_sub_epi64(_mm512_add_epi64(_mm512_slli_epi64(g.d, 4), g.d), g.y);
+  const __m512i query_bits = _mm512_set1_epi64(static_cast<int64_t>(pos.query_bits));
+  const __m512i a = _mm512_srli_epi64(_mm512_sub_epi64(_mm512_add_epi64(g.d, query_bits), r_bits), 1);
+  return admit(Tally{a, _mm512_sub_epi64(g.d, a), g.words}, g.alive, bound, hit) != 0;
+}
+
+// Scores staged batch c of the chunk, and c + 1 with kPair; returns how many of them precede the
+// first with an admitted lane (filling hit), adding their words to total.
+template <bool kPair>
+KIVO_AVX512 inline int score_staged(const Streams &s, uint64_t c, int n, int first_tested, const Positions &pos,
+                                    int64_t bound, __m512i &total, BatchHit *hit) {
+  const Staged fresh{_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512(), 0xFF};
+  Staged first = fresh;
+  Staged second = fresh;
+  const int half = n / 2;
+  int p = 0;
+  const bool open =
+      staged_pass<kPair>(s.odd + kLanes * c, s.odd_bits + kLanes * c, half, p, first_tested, pos, first, second) &&
+      staged_pass<kPair>(s.even + kLanes * c, s.even_bits + kLanes * c, n - half, p, first_tested, pos, first, second);
+  if (open && staged_admits(first, pos, bound, hit)) return 0;
+  total = _mm512_add_epi64(total, first.words);
+  if constexpr (kPair) {
+    if (open && staged_admits(second, pos, bound, hit)) return 1;
+    total = _mm512_add_epi64(total, second.words);
+    return 2;
+  }
+  return 1;
 }
 
 KIVO_AVX512 uint64_t scan_staged(const uint64_t *query, const uint64_t *reference, int n, int first_tested,
@@ -221,11 +280,10 @@ KIVO_AVX512 uint64_t scan_staged(const uint64_t *query, const uint64_t *referenc
   Positions pos;
   prepare(query, n, limit, pos);
   const int half = n / 2;
-  const __m512i query_bits = _mm512_set1_epi64(static_cast<int64_t>(pos.query_bits));
   __m512i total = _mm512_setzero_si512();
   uint64_t b = 0;
-  for (; b < batches; ++b) {
-    const uint64_t c = b % kChunk;
+  while (b < batches) {
+    const uint64_t c = b % kChunk;  // chunks hold an even number of batches, so pairs never straddle
     if (c == 0) {
       const uint64_t chunk = batches - b < kChunk ? batches - b : kChunk;
       const uint64_t *r = reference + 2 * kLanes * b;
@@ -233,21 +291,14 @@ KIVO_AVX512 uint64_t scan_staged(const uint64_t *query, const uint64_t *referenc
             half > 0 ? kLanes * chunk + static_cast<uint64_t>(half) - 1 : 0, s);
       prefetch(r, 2 * kLanes * kChunk, 2 * kLanes * kChunk);
     }
-    __m512i d = _mm512_setzero_si512();
-    __m512i y = _mm512_setzero_si512();
-    __m512i words = _mm512_setzero_si512();
-    __mmask8 alive = 0xFF;
-    int p = 0;
-    if (staged_pass(s.odd + kLanes * c, s.odd_bits + kLanes * c, half, p, first_tested, pos, d, y, words, alive) &&
-        staged_pass(s.even + kLanes * c, s.even_bits + kLanes * c, n - half, p, first_tested, pos, d, y, words,
-                    alive)) {
-      // R = 17 D - Y; A = (D + Q - R) / 2; B = D - A.
-      const __m512i r_bits = _mm512_sub_epi64(_mm512_add_epi64(_mm512_slli_epi64(d, 4), d), y);
-      const __m512i a = _mm512_srli_epi64(_mm512_sub_epi64(_mm512_add_epi64(d, query_bits), r_bits), 1);
-      const Tally t{a, _mm512_sub_epi64(d, a), words};
-      if (admit(t, alive, bound, hit) != 0) break;
+    const int group = b + 1 < batches ? 2 : 1;
+    const int stop = group == 2 ? score_staged<true>(s, c, n, first_tested, pos, bound, total, hit)
+                                : score_staged<false>(s, c, n, first_tested, pos, bound, total, hit);
+    if (stop < group) {
+      b += static_cast<uint64_t>(stop);
+      break;
     }
-    total = _mm512_add_epi64(total, words);
+    b += static_cast<uint64_t>(group);
   }
   *compared += sum_lanes(total);
   return b;
