@@ -19,7 +19,7 @@ void grow(Candidates *candidates) {
   candidates->capacity = capacity;
 }
 
-// Step 5 of an offer: items max_count ... last are walked best first; an item is kept when its
+// The walk beyond the best max_count: items max_count ... last, best first; an item is kept when its
 // mask brings bits not yet seen, or when it is the first mask-0 item of the walk.
 void keep_extras(Candidates *candidates, uint32_t max_count, int last, uint32_t seen) {
   bool kept_mask0 = false;
@@ -43,7 +43,7 @@ void keep_extras(Candidates *candidates, uint32_t max_count, int last, uint32_t 
 
 namespace kivo::scan {
 
-// An offer of score s lands at the first slot whose score is >= s. Beyond the best max_count, step 5
+// An offer of score s lands at the first slot whose score is >= s. Beyond the best max_count, the walk
 // drops it when its mask shares a bit with the masks seen before that slot (for mask 0: when a
 // mask-0 extra precedes it); the walk then keeps every other item as before, so nothing changes.
 // While the list grows (or is about to be reallocated) every admitted offer counts.

@@ -23,7 +23,7 @@ std::vector<CandidateView> search(AudioDB* db, const std::vector<uint64_t>& quer
 TEST(MatcherConcurrencyTest, ParallelSearchesSeeWholeVersionsWhileAWriterWorks) {
   std::mt19937_64 rng(8);
   TestDB db;
-  std::vector<EntrySpec> entries;
+  std::vector<TestEntry> entries;
   for (int i = 0; i < 6; ++i) {
     entries.push_back({"media" + std::to_string(i), random_words(rng, 3000), static_cast<uint8_t>(i % 5)});
   }
@@ -37,7 +37,7 @@ TEST(MatcherConcurrencyTest, ParallelSearchesSeeWholeVersionsWhileAWriterWorks) 
     std::copy(query.begin(), query.end(), extra.begin() + 400 * q + 2);  // a better copy in "extra"
     queries.push_back(query);
   }
-  const EntrySpec extra_entry{"extra", extra, 1};
+  const TestEntry extra_entry{"extra", extra, 1};
 
   // The two versions readers may see.
   std::vector<std::vector<CandidateView>> without, with;

@@ -17,7 +17,7 @@ namespace {
 constexpr int kSeeds = 400;
 
 struct Scenario {
-  std::vector<EntrySpec> entries;
+  std::vector<TestEntry> entries;
   std::vector<std::vector<uint64_t>> queries;
   uint32_t max_count;
   AudioFilter filter;
@@ -54,7 +54,7 @@ Scenario make_scenario(uint64_t seed) {
   static const char* const names[] = {"a", "b", "c", "d"};
   const int entries = 1 + static_cast<int>(rng() % 8);
   for (int i = 0; i < entries; ++i) {
-    EntrySpec e;
+    TestEntry e;
     const uint64_t pick = rng() % 10;
     if (pick < 6) {
       e.name = names[rng() % 4];  // repeated names
@@ -70,7 +70,7 @@ Scenario make_scenario(uint64_t seed) {
   for (int q = 0; q < 3; ++q) {
     const int lengths[] = {1 + static_cast<int>(rng() % 7), 8, 9 + static_cast<int>(rng() % 60)};
     const size_t length = static_cast<size_t>(lengths[rng() % 3]);
-    const EntrySpec& source = s.entries[rng() % s.entries.size()];
+    const TestEntry& source = s.entries[rng() % s.entries.size()];
     std::vector<uint64_t> query;
     if (rng() % 4 != 0 && source.words.size() >= length) {
       const size_t from = rng() % (source.words.size() - length + 1);

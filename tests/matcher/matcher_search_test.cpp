@@ -41,12 +41,12 @@ class SearchTest : public ::testing::TestWithParam<const scan::Kernel*> {
 
 TEST_P(SearchTest, CutQueryIsFoundAtItsEntryAndStepWithScoreZero) {
   std::vector<std::vector<uint64_t>> words;
-  std::vector<EntrySpec> specs;
+  std::vector<TestEntry> entries;
   for (int i = 0; i < 5; ++i) {
     words.push_back(random_words(rng, 2000));
-    specs.push_back({"media" + std::to_string(i), words.back(), static_cast<uint8_t>(i % 3)});
+    entries.push_back({"media" + std::to_string(i), words.back(), static_cast<uint8_t>(i % 3)});
   }
-  db.add(specs);
+  db.add(entries);
   for (size_t step : {0, 1, 2, 16, 37, 976}) {
     const Outcome out = run(slice(words[3], 2 * step, 48));
     ASSERT_FALSE(out.candidates.empty());
