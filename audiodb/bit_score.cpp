@@ -1,7 +1,5 @@
 #include "kivo/bit_score.h"
 
-#include <bit>
-
 /* Population counts of all 16-bit values, built by doubling: the counts of the values
  * below 4^(k+1) are those below 4^k plus 0, 1, 1 and 2. */
 #define KIVO_B2(n) n, n + 1, n + 1, n + 2
@@ -17,14 +15,21 @@ extern "C" const uint8_t bits_in_16bits[65536] = {KIVO_B16(0)};
 
 namespace {
 
+/* Sum of the table entries of the four 16-bit quarters: portable and needs no popcount
+ * instruction (the vector scans use the hardware's where the processor has it). */
+inline uint32_t count_bits(uint64_t x) {
+  return static_cast<uint32_t>(bits_in_16bits[x & 0xFFFF]) + bits_in_16bits[(x >> 16) & 0xFFFF] +
+         bits_in_16bits[(x >> 32) & 0xFFFF] + bits_in_16bits[x >> 48];
+}
+
 /* Running difference counts of one block. */
 struct Counts {
   uint64_t a = 0;
   uint64_t b = 0;
 
   void add(uint64_t q, uint64_t r) {
-    a += static_cast<unsigned>(std::popcount(q & ~r));
-    b += static_cast<unsigned>(std::popcount(r & ~q));
+    a += count_bits(q & ~r);
+    b += count_bits(r & ~q);
   }
   uint64_t measure() const { return a + a / 8 + b; }
   uint64_t value() const { return b * KIVO_SCORE_WEIGHT_B + a * KIVO_SCORE_WEIGHT_A; }
@@ -60,7 +65,7 @@ uint64_t pruned_block_score(const uint64_t *query, const uint64_t *reference, in
 
 }  // namespace
 
-extern "C" uint32_t bitcount(uint64_t x) { return static_cast<uint32_t>(std::popcount(x)); }
+extern "C" uint32_t bitcount(uint64_t x) { return count_bits(x); }
 
 extern "C" uint64_t score(uint64_t q, uint64_t r) {
   Counts c;

@@ -1,6 +1,7 @@
 // Candidate lists: sorted insertion, per-class thresholds and the extras kept beyond the best M.
 #include <cstdlib>
 
+#include "audiodb/matcher_internal.h"
 #include "kivo/bit_score.h"
 #include "kivo/matcher.h"
 #include "platform/assert.h"
@@ -18,7 +19,7 @@ void grow(Candidates *candidates) {
   candidates->capacity = capacity;
 }
 
-// Step 5 of an offer: items max_count ... last are walked best first; an item is kept when its
+// The walk beyond the best max_count: items max_count ... last, best first; an item is kept when its
 // mask brings bits not yet seen, or when it is the first mask-0 item of the walk.
 void keep_extras(Candidates *candidates, uint32_t max_count, int last, uint32_t seen) {
   bool kept_mask0 = false;
@@ -39,6 +40,33 @@ void keep_extras(Candidates *candidates, uint32_t max_count, int last, uint32_t 
 }
 
 }  // namespace
+
+namespace kivo::scan {
+
+// An offer of score s lands at the first slot whose score is >= s. Beyond the best max_count, the walk
+// drops it when its mask shares a bit with the masks seen before that slot (for mask 0: when a
+// mask-0 extra precedes it); the walk then keeps every other item as before, so nothing changes.
+// While the list grows (or is about to be reallocated) every admitted offer counts.
+int64_t offer_bound(const Candidates *candidates, uint32_t max_count, unsigned mask) {
+  const int64_t threshold = static_cast<int64_t>(candidates->thresholds[mask]);
+  const uint32_t count = static_cast<uint32_t>(candidates->count);
+  if (count < max_count || count == candidates->capacity) return threshold;
+  uint32_t seen = 0;
+  for (uint32_t i = 0; i < max_count; ++i) seen |= candidates->items[i].entry->mask;
+  bool mask0 = false;
+  for (uint32_t slot = max_count;; ++slot) {
+    if (mask != 0 ? (mask & seen) != 0 : mask0) {
+      const int64_t before = candidates->items[slot - 1].score;
+      return before < threshold ? before : threshold;
+    }
+    if (slot == count) return threshold;
+    const uint32_t extra = candidates->items[slot].entry->mask;
+    seen |= extra;
+    mask0 = mask0 || extra == 0;
+  }
+}
+
+}  // namespace kivo::scan
 
 extern "C" {
 

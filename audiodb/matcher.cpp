@@ -1,11 +1,12 @@
 // The two search stages: every step-aligned offset of every entry, scored in batches by the
 // scan kernel and offered to the candidate list in offset order.
 //
-// A batch is scored under the threshold current at its first offset. When no offset of the batch
-// is admitted, no offer was made, the threshold stayed the same throughout and the batch's
-// counts are exactly those of scoring offset by offset. Otherwise the batch is replayed offset by
-// offset, each under the threshold current at its own offer, since an offer can tighten or loosen
-// any class's threshold.
+// The kernel scores batches under the threshold and offer bound current at the first of them and
+// stops at the first batch with an admitted offset. Until then nothing was offered, so nothing
+// changed and its counts are exactly those of scoring offset by offset. The stopping batch is
+// offered offset by offset; once an offer moves the threshold or the bound (an offer may tighten
+// or loosen any class's threshold), the rest of the batch is scored again under the new ones.
+// Offers that check_candidates would drop without any change are not made.
 #include <cstring>
 
 #include "audiodb/matcher_internal.h"
@@ -34,32 +35,44 @@ Stage full_stage(const uint64_t *query, int length) { return Stage{query, length
 
 uint64_t position_of(uint64_t offset) { return (offset / 2 * 1000) >> 4; }
 
-bool admitted(uint64_t score, uint64_t threshold) {
-  return score < KIVO_REJECTED_SCORE && static_cast<int64_t>(score) <= static_cast<int64_t>(threshold);
-}
+// The list as seen by the offers of one entry: its threshold and offer bound for the entry's
+// mask, refreshed after every offer (nothing else changes the list during a scan).
+struct Offers {
+  Candidates *list;
+  uint32_t max_count;
+  const AudioEntry *entry;
+  uint64_t threshold;
+  int64_t bound;
 
-// Scores one alignment as the stage's scalar function does and offers it when admitted.
-void offer_one(const Stage &stage, const uint64_t *reference, uint64_t offset, const AudioEntry *entry,
-               Candidates *list, uint32_t max_count, uint64_t *compared) {
-  const uint64_t threshold = list->thresholds[entry->mask];
-  const uint32_t limit = static_cast<uint32_t>(threshold >> 24);
+  void refresh() {
+    threshold = list->thresholds[entry->mask];
+    bound = offer_bound(list, max_count, entry->mask);
+  }
+  uint32_t limit() const { return static_cast<uint32_t>(threshold >> 24); }
+  // An admitted score above the bound would leave the list unchanged: no offer is needed.
+  void offer(uint64_t score, uint64_t offset) {
+    if (score >= KIVO_REJECTED_SCORE || static_cast<int64_t>(score) > bound) return;
+    check_candidates(list, max_count, static_cast<int64_t>(score), position_of(offset), entry);
+    refresh();
+  }
+};
+
+// Scores one alignment with the stage's scalar function and offers it.
+void offer_one(const Stage &stage, const uint64_t *reference, uint64_t offset, Offers &offers, uint64_t *compared) {
   const uint64_t *words = reference + offset;
   uint64_t score;
   if (!stage.quick) {
-    score = thresholded_block_score(stage.query, words, stage.words, limit, compared);
+    score = thresholded_block_score(stage.query, words, stage.words, offers.limit(), compared);
   } else if (stage.words < 8) {
     score = block_score(stage.query, words, stage.words);
     *compared += static_cast<uint64_t>(stage.words);
   } else {
-    score = semi_thresholded_block_score(stage.query, words, 8, limit, compared);
+    score = semi_thresholded_block_score(stage.query, words, 8, offers.limit(), compared);
   }
-  if (admitted(score, threshold)) {
-    check_candidates(list, max_count, static_cast<int64_t>(score), position_of(offset), entry);
-  }
+  offers.offer(score, offset);
 }
 
-// Scores every step-aligned offset of entry. Entries whose mask cannot index a threshold are
-// never scored (the callers skip them).
+// Scores every step-aligned offset of entry, in batches where the kernel allows.
 void scan_entry(const Kernel *kernel, const Stage &stage, const AudioEntry *entry, Candidates *list,
                 uint32_t max_count, uint64_t *compared) {
   const uint64_t words = entry->size / 8;
@@ -67,22 +80,33 @@ void scan_entry(const Kernel *kernel, const Stage &stage, const AudioEntry *entr
   if (entry->buffer == NULL || words < length) return;
   const uint64_t *reference = reinterpret_cast<const uint64_t *>(entry->buffer);
   const uint64_t last = words - length;  // last offset
-  const bool batched = kernel->batch != nullptr && stage.words <= kMaxWords;
+  const bool batched = kernel->scan != nullptr && stage.words <= kMaxWords;
   const uint64_t span = 2 * static_cast<uint64_t>(kernel->lanes);
+  Offers offers{list, max_count, entry, 0, 0};
+  offers.refresh();
   uint64_t offset = 0;
   while (offset <= last) {
-    uint64_t end = offset + 2;
-    if (batched && last - offset >= span - 2) {
-      uint64_t counted = 0;
-      const uint64_t threshold = list->thresholds[entry->mask];
-      if (kernel->batch(stage.query, reference + offset, stage.words, stage.first_tested, threshold, &counted) == 0) {
-        *compared += counted;
-        offset += span;
-        continue;
-      }
-      end = offset + span;
+    const uint64_t batches = batched ? (last - offset + 2) / span : 0;
+    if (batches == 0) {
+      offer_one(stage, reference, offset, offers, compared);
+      offset += 2;
+      continue;
     }
-    for (; offset < end; offset += 2) offer_one(stage, reference, offset, entry, list, max_count, compared);
+    BatchHit hit;
+    const uint64_t threshold = offers.threshold;
+    const int64_t bound = offers.bound;
+    const uint64_t done = kernel->scan(stage.query, reference + offset, stage.words, stage.first_tested,
+                                       offers.limit(), bound, batches, compared, &hit);
+    offset += done * span;
+    if (done == batches) continue;
+    // Offer the batch in offset order; once an offer has moved the threshold or the bound, the
+    // rest of the batch is scored again under the new ones.
+    int lane = 0;
+    for (; lane < kernel->lanes && offers.threshold == threshold && offers.bound == bound; ++lane, offset += 2) {
+      *compared += hit.words[lane];
+      if ((hit.admitted >> lane) & 1) offers.offer(hit.scores[lane], offset);
+    }
+    for (; lane < kernel->lanes; ++lane, offset += 2) offer_one(stage, reference, offset, offers, compared);
   }
 }
 

@@ -7,6 +7,10 @@
 
 namespace kivo::scan {
 
+// The highest score an offer of an entry of mask can be admitted with and still change the list:
+// at most thresholds[mask], lower when check_candidates would drop such an offer unchanged.
+int64_t offer_bound(const Candidates *candidates, uint32_t max_count, unsigned mask);
+
 void match_quick_on(const Kernel *kernel, AudioReader *reader, const uint64_t *query, int length,
                     Candidates *candidates, uint32_t max_count, const AudioFilter *filter, MatchStats *stats);
 

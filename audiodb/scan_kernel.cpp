@@ -12,9 +12,9 @@ bool supported(Path path) {
     case Path::portable:
       return true;
     case Path::avx2:
-      return avx2_batch != nullptr && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+      return avx2_scan != nullptr && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
     case Path::avx512:
-      return avx512_batch != nullptr && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+      return avx512_scan != nullptr && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
              __builtin_cpu_supports("avx512vpopcntdq") && __builtin_cpu_supports("popcnt");
   }
   return false;
@@ -27,8 +27,8 @@ bool supported(Path path) {
 
 const Kernel *kernel_for(Path path) {
   static const Kernel portable{Path::portable, 1, nullptr};
-  static const Kernel avx2{Path::avx2, 4, avx2_batch};
-  static const Kernel avx512{Path::avx512, 8, avx512_batch};
+  static const Kernel avx2{Path::avx2, 4, avx2_scan};
+  static const Kernel avx512{Path::avx512, 8, avx512_scan};
   if (!supported(path)) return nullptr;
   switch (path) {
     case Path::portable:

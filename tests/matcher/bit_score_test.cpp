@@ -14,12 +14,12 @@ constexpr uint64_t kOnes = ~0ULL;
 constexpr uint64_t kA = KIVO_SCORE_WEIGHT_A;
 constexpr uint64_t kB = 1ULL << 24;
 
-// The pruned scores as the Part words them, on bit-by-bit counts.
-struct Literal {
+// The pruned scores step by step, on bit-by-bit counts.
+struct Expected {
   uint64_t score;
   uint64_t counter;
 };
-Literal literal_pruned(const std::vector<uint64_t>& q, const std::vector<uint64_t>& r, int n, uint32_t limit,
+Expected expected_pruned(const std::vector<uint64_t>& q, const std::vector<uint64_t>& r, int n, uint32_t limit,
                        bool test_odd) {
   uint64_t a = 0, b = 0;
   auto over = [&] { return a + a / 8 + b > limit; };
@@ -45,11 +45,7 @@ TEST(BitScoreTest, TableAndBitcountCountEveryBit) {
   std::mt19937_64 rng(7);
   std::vector<uint64_t> values = {0, 1, kOnes, 0x8000000000000000ULL, 0x5555555555555555ULL};
   for (int i = 0; i < 1000; ++i) values.push_back(rng());
-  for (uint64_t x : values) {
-    const uint32_t quarters = bits_in_16bits[x & 0xFFFF] + bits_in_16bits[(x >> 16) & 0xFFFF] +
-                              bits_in_16bits[(x >> 32) & 0xFFFF] + bits_in_16bits[x >> 48];
-    EXPECT_EQ(bitcount(x), quarters) << std::hex << x;
-  }
+  for (uint64_t x : values) EXPECT_EQ(bitcount(x), count_bits(x, 0).a) << std::hex << x;
 }
 
 TEST(BitScoreTest, WordScoreWeighsQueryAndReferenceBits) {
@@ -131,10 +127,10 @@ TEST(BitScoreTest, PrunedScoresMatchBitByBitReading) {
       q[i] = word();
       r[i] = rng() % 4 == 0 ? q[i] : word();
     }
-    const uint64_t full = literal_pruned(q, r, n, UINT32_MAX, true).score;
+    const uint64_t full = expected_pruned(q, r, n, UINT32_MAX, true).score;
     const uint32_t limit = static_cast<uint32_t>(rng() % (full / kB + 8));
     for (bool test_odd : {true, false}) {
-      const Literal expected = literal_pruned(q, r, n, limit, test_odd);
+      const Expected expected = expected_pruned(q, r, n, limit, test_odd);
       uint64_t counter = 0;
       const uint64_t got = test_odd ? thresholded_block_score(q.data(), r.data(), n, limit, &counter)
                                     : semi_thresholded_block_score(q.data(), r.data(), n, limit, &counter);

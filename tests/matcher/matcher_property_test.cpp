@@ -17,7 +17,7 @@ namespace {
 constexpr int kSeeds = 400;
 
 struct Scenario {
-  std::vector<EntrySpec> entries;
+  std::vector<TestEntry> entries;
   std::vector<std::vector<uint64_t>> queries;
   uint32_t max_count;
   AudioFilter filter;
@@ -54,7 +54,7 @@ Scenario make_scenario(uint64_t seed) {
   static const char* const names[] = {"a", "b", "c", "d"};
   const int entries = 1 + static_cast<int>(rng() % 8);
   for (int i = 0; i < entries; ++i) {
-    EntrySpec e;
+    TestEntry e;
     const uint64_t pick = rng() % 10;
     if (pick < 6) {
       e.name = names[rng() % 4];  // repeated names
@@ -70,7 +70,7 @@ Scenario make_scenario(uint64_t seed) {
   for (int q = 0; q < 3; ++q) {
     const int lengths[] = {1 + static_cast<int>(rng() % 7), 8, 9 + static_cast<int>(rng() % 60)};
     const size_t length = static_cast<size_t>(lengths[rng() % 3]);
-    const EntrySpec& source = s.entries[rng() % s.entries.size()];
+    const TestEntry& source = s.entries[rng() % s.entries.size()];
     std::vector<uint64_t> query;
     if (rng() % 4 != 0 && source.words.size() >= length) {
       const size_t from = rng() % (source.words.size() - length + 1);
@@ -144,43 +144,75 @@ TEST(MatcherPropertyTest, OptimisedStagesReturnTheReferenceLists) {
   }
 }
 
-// One batch of a vector kernel against the scalar functions offset by offset.
-TEST(ScanKernelPropertyTest, BatchesAgreeWithScalarScores) {
+// A vector kernel's scan against the scalar functions offset by offset: where it stops, the
+// admitted offsets with their scores, and the words compared.
+TEST(ScanKernelPropertyTest, ScansAgreeWithScalarScores) {
   std::mt19937_64 rng(31);
   for (const scan::Kernel* kernel : available_kernels()) {
-    if (kernel->batch == nullptr) continue;
+    if (kernel->scan == nullptr) continue;
+    const int lanes = kernel->lanes;
     for (int round = 0; round < 4000; ++round) {
       const int style = round % 4;
-      const int n = 1 + static_cast<int>(rng() % 70);
+      // Mostly short scans; some cross the kernels' staging chunks or exceed their staged length.
+      const int n = round % 5 == 0 ? 8 : round % 37 == 0 ? 250 + static_cast<int>(rng() % 20) : 1 + static_cast<int>(rng() % 70);
+      const uint64_t batches = round % 11 == 0 ? 1 + rng() % 80 : 1 + rng() % 4;
       const std::vector<uint64_t> query = styled_words(rng, style, static_cast<size_t>(n));
-      // Exactly the words a batch may read, so the address sanitizer sees any overread.
-      std::vector<uint64_t> reference = styled_words(rng, style, static_cast<size_t>(2 * (kernel->lanes - 1) + n));
-      if (rng() % 3 == 0) std::copy(query.begin(), query.end(), reference.begin() + 2 * static_cast<long>(rng() % kernel->lanes));
+      // Exactly the words a scan may read, so the address sanitizer sees any overread.
+      const size_t size = static_cast<size_t>(2 * (lanes * batches - 1)) + static_cast<size_t>(n);
+      std::vector<uint64_t> reference = styled_words(rng, style, size);
+      if (rng() % 3 == 0) {
+        std::copy(query.begin(), query.end(), reference.begin() + 2 * static_cast<long>(rng() % (lanes * batches)));
+      }
       const int firsts[] = {0, n / 2, n};
       const int first = firsts[rng() % 3];
       const uint64_t full = block_score(query.data(), reference.data(), n);
       const uint64_t threshold = rng() % 10 == 0 ? KIVO_REJECTED_SCORE : rng() % (full + 2 * (1ULL << 24) + 1);
+      const uint32_t limit = static_cast<uint32_t>(threshold >> 24);
+      const int64_t bound = rng() % 2 == 0 ? static_cast<int64_t>(threshold) : static_cast<int64_t>(rng() % (full + 1));
 
-      uint32_t want_mask = 0;
-      uint64_t want_compared = 0;
-      for (int j = 0; j < kernel->lanes; ++j) {
-        const uint64_t* r = reference.data() + 2 * j;
-        const uint32_t limit = static_cast<uint32_t>(threshold >> 24);
-        uint64_t s;
-        if (first == 0) {
-          s = thresholded_block_score(query.data(), r, n, limit, &want_compared);
-        } else if (first == n / 2 && first < n) {
-          s = semi_thresholded_block_score(query.data(), r, n, limit, &want_compared);
-        } else {
-          s = block_score(query.data(), r, n);
-          want_compared += static_cast<uint64_t>(n);
+      // Expected: scalar scores per offset, the first batch with an admitted offset.
+      uint64_t want_stop = batches, want_compared = 0;
+      scan::BatchHit want{};
+      for (uint64_t b = 0; b < batches && want_stop == batches; ++b) {
+        scan::BatchHit batch{};
+        for (int j = 0; j < lanes; ++j) {
+          const uint64_t* r = reference.data() + 2 * (static_cast<uint64_t>(lanes) * b + static_cast<uint64_t>(j));
+          uint64_t words = 0, s;
+          if (first == 0) {
+            s = thresholded_block_score(query.data(), r, n, limit, &words);
+          } else if (first < n) {
+            s = semi_thresholded_block_score(query.data(), r, n, limit, &words);
+          } else {
+            s = block_score(query.data(), r, n);
+            words = static_cast<uint64_t>(n);
+          }
+          batch.words[j] = words;
+          batch.scores[j] = s;
+          if (s < KIVO_REJECTED_SCORE && static_cast<int64_t>(s) <= bound) batch.admitted |= 1u << j;
         }
-        if (s < KIVO_REJECTED_SCORE && static_cast<int64_t>(s) <= static_cast<int64_t>(threshold)) want_mask |= 1u << j;
+        if (batch.admitted != 0) {
+          want_stop = b;
+          want = batch;
+        } else {
+          for (int j = 0; j < lanes; ++j) want_compared += batch.words[j];
+        }
       }
+
       uint64_t compared = 0;
-      const uint32_t mask = kernel->batch(query.data(), reference.data(), n, first, threshold, &compared);
-      ASSERT_EQ(mask, want_mask) << path_name(kernel->path) << " round " << round << " n " << n << " first " << first;
-      ASSERT_EQ(compared, want_compared) << path_name(kernel->path) << " round " << round;
+      scan::BatchHit hit{};
+      const uint64_t stop = kernel->scan(query.data(), reference.data(), n, first, limit, bound, batches, &compared, &hit);
+      const std::string where = std::string(path_name(kernel->path)) + " round " + std::to_string(round) + " n " +
+                                std::to_string(n) + " first " + std::to_string(first);
+      ASSERT_EQ(stop, want_stop) << where;
+      ASSERT_EQ(compared, want_compared) << where;
+      if (stop == batches) continue;
+      ASSERT_EQ(hit.admitted, want.admitted) << where;
+      for (int j = 0; j < lanes; ++j) {
+        if ((want.admitted >> j) & 1) {
+          ASSERT_EQ(hit.scores[j], want.scores[j]) << where << " lane " << j;
+        }
+        ASSERT_EQ(hit.words[j], want.words[j]) << where << " lane " << j;
+      }
     }
   }
 }

@@ -41,12 +41,12 @@ class SearchTest : public ::testing::TestWithParam<const scan::Kernel*> {
 
 TEST_P(SearchTest, CutQueryIsFoundAtItsEntryAndStepWithScoreZero) {
   std::vector<std::vector<uint64_t>> words;
-  std::vector<EntrySpec> specs;
+  std::vector<TestEntry> entries;
   for (int i = 0; i < 5; ++i) {
     words.push_back(random_words(rng, 2000));
-    specs.push_back({"media" + std::to_string(i), words.back(), static_cast<uint8_t>(i % 3)});
+    entries.push_back({"media" + std::to_string(i), words.back(), static_cast<uint8_t>(i % 3)});
   }
-  db.add(specs);
+  db.add(entries);
   for (size_t step : {0, 1, 2, 16, 37, 976}) {
     const Outcome out = run(slice(words[3], 2 * step, 48));
     ASSERT_FALSE(out.candidates.empty());
@@ -213,6 +213,20 @@ TEST_P(SearchTest, NothingToFindLeavesTheResultEmpty) {
   EXPECT_EQ(out.stats.compared, 0u);
   EXPECT_EQ(out.stats.scanned, 47u * 8);  // shorter entries still count as scanned
   EXPECT_TRUE(run({}).candidates.empty());
+}
+
+// An entry whose buffer was freed keeps its size: it is counted as scanned but never read.
+TEST_P(SearchTest, EntryWithoutBufferIsNotRead) {
+  const std::vector<uint64_t> words = random_words(rng, 200);
+  db.add({{"freed", words}, {"kept", words}});
+  {
+    ScopedReader reader(db.get());
+    adb_entry_reset_buffer(const_cast<AudioEntry*>(adb_reader_next(reader.get())));
+  }
+  const Outcome out = run(slice(words, 20, 48));
+  ASSERT_FALSE(out.candidates.empty());
+  for (const CandidateView& c : out.candidates) EXPECT_EQ(c.name, "kept");
+  EXPECT_EQ(out.stats.scanned, 1600u + 1600u + 1600u);  // both in the quick stage, "kept" in the full
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, SearchTest, ::testing::ValuesIn(available_kernels()),

@@ -9,19 +9,19 @@
 
 namespace kivo::test {
 
-void TestDB::add(const std::vector<EntrySpec>& entries) {
+void TestDB::add(const std::vector<TestEntry>& entries) {
   AudioWriter wrr;
   adb_writer_start(&wrr, &db_);
   std::vector<AudioAddCtx> adds(entries.size());
   for (size_t i = entries.size(); i-- > 0;) {
-    const EntrySpec& spec = entries[i];
+    const TestEntry& def = entries[i];
     AudioEntry entry;
-    adb_entry_init(&entry, spec.mask);
-    if (spec.name) {
-      EXPECT_EQ(adb_entry_set_name(&entry, spec.name->c_str()), 1);
+    adb_entry_init(&entry, def.mask);
+    if (def.name) {
+      EXPECT_EQ(adb_entry_set_name(&entry, def.name->c_str()), 1);
     }
-    std::vector<uint8_t> bytes(spec.words.size() * 8 + spec.extra_bytes, 0xA5);
-    if (!spec.words.empty()) std::memcpy(bytes.data(), spec.words.data(), spec.words.size() * 8);
+    std::vector<uint8_t> bytes(def.words.size() * 8 + def.extra_bytes, 0xA5);
+    if (!def.words.empty()) std::memcpy(bytes.data(), def.words.data(), def.words.size() * 8);
     EXPECT_EQ(adb_entry_init_buffer(&entry, bytes.data(), bytes.size()), 1);
     EXPECT_EQ(adb_add_preswap(&adds[i], &wrr, &entry), 1);
   }

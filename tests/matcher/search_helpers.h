@@ -15,7 +15,7 @@
 namespace kivo::test {
 
 // One reference entry to add. extra_bytes lengthens the buffer past the last whole word.
-struct EntrySpec {
+struct TestEntry {
   std::optional<std::string> name;
   std::vector<uint64_t> words;
   uint8_t mask = 0;
@@ -34,7 +34,7 @@ class TestDB {
 
   // Adds entries in one write so that the list reads them in the given order, before any
   // entries already present.
-  void add(const std::vector<EntrySpec>& entries);
+  void add(const std::vector<TestEntry>& entries);
 
   // Deletes the first entry named name.
   void remove(const std::string& name);
@@ -87,7 +87,7 @@ std::vector<CandidateView> view(const Candidates& list, bool with_entries);
 std::vector<uint64_t> thresholds(const Candidates& list);
 std::string describe(const std::vector<CandidateView>& views);
 
-// The Part's stages written out directly: every offset scored with the scalar functions and
+// The two stages written out directly: every offset scored with the scalar functions and
 // offered at once; the full stage collects every entry of a candidate's name first.
 void reference_match_quick(AudioReader* reader, const uint64_t* query, int length, Candidates* list,
                            uint32_t max_count, const AudioFilter* filter, MatchStats* stats);
