@@ -6,7 +6,7 @@
 namespace kivo {
 namespace {
 
-struct Spec {
+struct Directive {
   bool left = false;
   bool plus = false;
   bool space = false;
@@ -41,21 +41,21 @@ std::string realDigits(double value, char conversion, int precision) {
 }
 
 // Pads a rendered number (sign separate) or a text to the directive's width.
-void appendPadded(std::string& out, const Spec& spec, std::string_view sign, std::string_view body,
+void appendPadded(std::string& out, const Directive& directive, std::string_view sign, std::string_view body,
                   bool numeric) {
   size_t length = sign.size() + body.size();
-  size_t pad = spec.width > 0 && static_cast<size_t>(spec.width) > length ? spec.width - length : 0;
-  if (spec.left) {
+  size_t pad = directive.width > 0 && static_cast<size_t>(directive.width) > length ? directive.width - length : 0;
+  if (directive.left) {
     out.append(sign).append(body).append(pad, ' ');
-  } else if (spec.zero && numeric) {
+  } else if (directive.zero && numeric) {
     out.append(sign).append(pad, '0').append(body);
   } else {
     out.append(pad, ' ').append(sign).append(body);
   }
 }
 
-void appendArg(std::string& out, const Spec& spec, const FormatArg& arg) {
-  char conv = spec.conversion;
+void appendArg(std::string& out, const Directive& directive, const FormatArg& arg) {
+  char conv = directive.conversion;
   bool realConv = conv == 'f' || conv == 'F' || conv == 'e' || conv == 'E' || conv == 'g' || conv == 'G';
   bool unsignedConv = conv == 'u' || conv == 'x' || conv == 'X' || conv == 'o';
   bool textConv = conv == '@' || conv == 's';
@@ -65,21 +65,21 @@ void appendArg(std::string& out, const Spec& spec, const FormatArg& arg) {
     if (arg.kind == FormatArg::Kind::Text) {
       text = arg.text;
     } else {
-      Spec plain;
+      Directive plain;
       plain.conversion = arg.kind == FormatArg::Kind::Real ? 'g' : 'd';
       appendArg(text, plain, arg);
     }
     std::string_view view = text;
-    if (spec.precision >= 0 && static_cast<size_t>(spec.precision) < view.size())
-      view = view.substr(0, spec.precision);
-    appendPadded(out, spec, "", view, false);
+    if (directive.precision >= 0 && static_cast<size_t>(directive.precision) < view.size())
+      view = view.substr(0, directive.precision);
+    appendPadded(out, directive, "", view, false);
     return;
   }
   if (conv == 'c') {
     char c = static_cast<char>(arg.kind == FormatArg::Kind::Real ? static_cast<int64_t>(arg.d)
                                : arg.kind == FormatArg::Kind::Signed ? arg.i
                                                                      : static_cast<int64_t>(arg.u));
-    appendPadded(out, spec, "", std::string_view(&c, 1), false);
+    appendPadded(out, directive, "", std::string_view(&c, 1), false);
     return;
   }
 
@@ -90,7 +90,7 @@ void appendArg(std::string& out, const Spec& spec, const FormatArg& arg) {
                    : arg.kind == FormatArg::Kind::Signed ? static_cast<double>(arg.i)
                                                          : static_cast<double>(arg.u);
     negative = std::signbit(value) && !std::isnan(value);
-    body = realDigits(value, realConv ? conv : 'g', spec.precision);
+    body = realDigits(value, realConv ? conv : 'g', directive.precision);
   } else {
     uint64_t magnitude = 0;
     if (arg.kind == FormatArg::Kind::Signed) {
@@ -109,11 +109,11 @@ void appendArg(std::string& out, const Spec& spec, const FormatArg& arg) {
     }
     int base = conv == 'x' || conv == 'X' ? 16 : conv == 'o' ? 8 : 10;
     body = integerDigits(magnitude, base, conv == 'X');
-    if (spec.precision >= 0 && body.size() < static_cast<size_t>(spec.precision))
-      body.insert(0, spec.precision - body.size(), '0');
+    if (directive.precision >= 0 && body.size() < static_cast<size_t>(directive.precision))
+      body.insert(0, directive.precision - body.size(), '0');
   }
-  std::string_view sign = negative ? "-" : spec.plus ? "+" : spec.space ? " " : "";
-  appendPadded(out, spec, sign, body, true);
+  std::string_view sign = negative ? "-" : directive.plus ? "+" : directive.space ? " " : "";
+  appendPadded(out, directive, sign, body, true);
 }
 
 bool isConversion(char c) {
@@ -147,31 +147,31 @@ std::string formatArgs(std::string_view format, std::span<const FormatArg> args)
       ++i;
       continue;
     }
-    Spec spec;
+    Directive directive;
     for (; i < format.size(); ++i) {
       char f = format[i];
-      if (f == '-') spec.left = true;
-      else if (f == '+') spec.plus = true;
-      else if (f == ' ') spec.space = true;
-      else if (f == '0') spec.zero = true;
+      if (f == '-') directive.left = true;
+      else if (f == '+') directive.plus = true;
+      else if (f == ' ') directive.space = true;
+      else if (f == '0') directive.zero = true;
       else if (f == '#') continue;
       else break;
     }
     while (i < format.size() && format[i] >= '0' && format[i] <= '9')
-      spec.width = std::min(spec.width * 10 + (format[i++] - '0'), 4096);
+      directive.width = std::min(directive.width * 10 + (format[i++] - '0'), 4096);
     if (i < format.size() && format[i] == '.') {
-      spec.precision = 0;
+      directive.precision = 0;
       ++i;
       while (i < format.size() && format[i] >= '0' && format[i] <= '9')
-        spec.precision = std::min(spec.precision * 10 + (format[i++] - '0'), 300);
+        directive.precision = std::min(directive.precision * 10 + (format[i++] - '0'), 300);
     }
     while (i < format.size() && std::string_view("hlqzjtL").find(format[i]) != std::string_view::npos) ++i;
     if (i >= format.size() || !isConversion(format[i])) {
       out.append(format.substr(start, i - start));
       continue;
     }
-    spec.conversion = format[i++];
-    if (next < args.size()) appendArg(out, spec, args[next++]);
+    directive.conversion = format[i++];
+    if (next < args.size()) appendArg(out, directive, args[next++]);
   }
   return out;
 }

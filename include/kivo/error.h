@@ -16,7 +16,7 @@
 namespace kivo {
 
 // An error value: domain, code and an optional localized description.
-struct Error {
+struct KIVO_API Error {
   std::string domain;
   int64_t code = 0;
   std::optional<std::string> localizedDescription;

@@ -1,0 +1,13 @@
+// The singleton and its construction; each concern of the manager has a file of its own.
+#include "kivo/manager.h"
+
+namespace kivo {
+
+KIVOManager& KIVOManager::sharedManager() {
+  static auto* instance = new KIVOManager;  // lives for the process
+  return *instance;
+}
+
+KIVOManager::KIVOManager() = default;
+
+}  // namespace kivo
