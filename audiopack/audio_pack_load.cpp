@@ -53,15 +53,17 @@ int get_u32(In *in, uint32_t *value) {
   return rc;
 }
 
-// One parsed record. An add's entry belongs to it until adb_add_preswap moves it into the database.
+// One parsed record. Its entry holds the name (and for adds the data); an add's entry belongs to
+// the record until adb_add_preswap moves it into the database.
 struct Pending {
   int op;
-  char name[APACK_MAX_NAME + 1];
-  AudioEntry entry;   // add: the built entry
-  uint32_t checksum;  // test-match: the expected Adler-32
-  AudioAddCtx add;
-  AudioChangeCtx change;
   int applied;        // add: moved into the database; delete: an entry was unlinked
+  uint32_t checksum;  // test-match: the expected Adler-32
+  AudioEntry entry;
+  union {
+    AudioAddCtx add;
+    AudioChangeCtx change;
+  } ctx;
 };
 
 struct PendingList {
@@ -87,10 +89,10 @@ Pending *pending_push(PendingList *list, int op) {
   return p;
 }
 
-// Frees the entries of adds that never reached the database, then the list.
+// Frees the entries that never reached the database (all but applied adds), then the list.
 void pending_release(PendingList *list) {
   for (size_t i = 0; i < list->count; ++i) {
-    if (list->items[i].op == APACK_OP_ADD && !list->items[i].applied) {
+    if (list->items[i].op != APACK_OP_ADD || !list->items[i].applied) {
       adb_entry_reset(&list->items[i].entry);
     }
   }
@@ -133,7 +135,7 @@ int read_name(In *in, char *name) {
   return APACK_OK;
 }
 
-int read_add(In *in, Pending *p) {
+int read_add(In *in, Pending *p, const char *name) {
   uint32_t type;
   uint32_t size;
   int rc = get_u32(in, &type);
@@ -146,8 +148,8 @@ int read_add(In *in, Pending *p) {
   if (size > APACK_MAX_DATA) {
     return APACK_ERR_FORMAT;
   }
-  adb_entry_init(&p->entry, uint8_t(type & 0xFF));
-  if (!adb_entry_set_name(&p->entry, p->name) || !adb_entry_init_buffer(&p->entry, NULL, size)) {
+  p->entry.mask = type & 0xFF;
+  if (!adb_entry_set_name(&p->entry, name) || !adb_entry_init_buffer(&p->entry, NULL, size)) {
     return APACK_ERR_NOMEM;
   }
   return get_exact(in, p->entry.buffer, int(size));
@@ -173,11 +175,16 @@ int read_records(In *in, PendingList *list) {
     if (p == NULL) {
       return APACK_ERR_NOMEM;
     }
-    int rc = read_name(in, p->name);
+    char name[APACK_MAX_NAME + 1];
+    int rc = read_name(in, name);
     if (rc == APACK_OK && op == APACK_OP_ADD) {
-      rc = read_add(in, p);
-    } else if (rc == APACK_OK && op == APACK_OP_TEST_MATCH) {
-      rc = get_u32(in, &p->checksum);
+      rc = read_add(in, p, name);
+    } else if (rc == APACK_OK) {
+      // The hashed copy serves every comparison of the apply phase.
+      rc = adb_entry_set_name(&p->entry, name) ? APACK_OK : APACK_ERR_NOMEM;
+      if (rc == APACK_OK && op == APACK_OP_TEST_MATCH) {
+        rc = get_u32(in, &p->checksum);
+      }
     }
     if (rc != APACK_OK) {
       return rc;
@@ -210,11 +217,10 @@ int check_end(In *in) {
 }
 
 // Walks the writer side from its real head, so earlier records of the same pack are seen.
-AudioEntry *find_on_writer_side(AudioWriter *wrr, const char *name, AudioEntry **prev) {
-  const HashedStr wanted = hstr_from_str(name);
+AudioEntry *find_on_writer_side(AudioWriter *wrr, const HashedStr *name, AudioEntry **prev) {
   AudioEntry *behind = NULL;
   for (AudioEntry *e = adb_writer_get_head(wrr); e != NULL; e = adb_writer_get_next(wrr, e)) {
-    if (hstr_eq(&e->name, &wanted)) {
+    if (hstr_eq(&e->name, name)) {
       *prev = behind;
       return e;
     }
@@ -227,13 +233,13 @@ int apply_one(AudioWriter *wrr, Pending *p) {
   AudioEntry *prev = NULL;
   switch (p->op) {
     case APACK_OP_ADD:
-      if (!adb_add_preswap(&p->add, wrr, &p->entry)) {
+      if (!adb_add_preswap(&p->ctx.add, wrr, &p->entry)) {
         return APACK_ERR_NOMEM;
       }
       p->applied = 1;
       return APACK_OK;
     case APACK_OP_TEST_MATCH: {
-      const AudioEntry *e = find_on_writer_side(wrr, p->name, &prev);
+      const AudioEntry *e = find_on_writer_side(wrr, &p->entry.name, &prev);
       if (e == NULL) {
         return APACK_ERR_MISMATCH;
       }
@@ -241,9 +247,9 @@ int apply_one(AudioWriter *wrr, Pending *p) {
       return apack_checksum(e->buffer, size) == p->checksum ? APACK_OK : APACK_ERR_MISMATCH;
     }
     default: {
-      AudioEntry *e = find_on_writer_side(wrr, p->name, &prev);
+      AudioEntry *e = find_on_writer_side(wrr, &p->entry.name, &prev);
       if (e != NULL) {
-        if (!adb_delete_preswap(&p->change, wrr, prev)) {
+        if (!adb_delete_preswap(&p->ctx.change, wrr, prev)) {
           return APACK_ERR_NOMEM;
         }
         p->applied = 1;
@@ -265,7 +271,7 @@ void roll_back(AudioWriter *wrr, PendingList *list) {
   for (size_t i = 0; i < list->count; ++i) {
     Pending *p = &list->items[i];
     if (p->op == APACK_OP_ADD && p->applied) {
-      adb_entry_free(p->add.newentry);
+      adb_entry_free(p->ctx.add.newentry);
       p->applied = 0;
       adb_entry_init(&p->entry, 0);  // its name and buffer went with the block
     }
@@ -287,9 +293,9 @@ int apply(AudioDB *db, PendingList *list) {
   for (size_t i = 0; i < list->count; ++i) {
     Pending *p = &list->items[i];
     if (p->op == APACK_OP_ADD) {
-      adb_add_postswap(&p->add);
+      adb_add_postswap(&p->ctx.add);
     } else if (p->op == APACK_OP_DEL_IF_ANY && p->applied) {
-      adb_delete_postswap(&p->change);
+      adb_delete_postswap(&p->ctx.change);
     }
   }
   adb_writer_end(&wrr);

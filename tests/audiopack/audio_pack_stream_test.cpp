@@ -42,7 +42,7 @@ struct ChoppyReader {
     if (self->at >= self->failAt) return -1;
     size_t n = std::min<size_t>({size_t(count), size_t(self->piece), self->stream->size() - self->at,
                                  self->failAt - self->at});
-    std::memcpy(data, self->stream->data() + self->at, n);
+    if (n > 0) std::memcpy(data, self->stream->data() + self->at, n);
     self->at += n;
     return int(n);
   }

@@ -26,7 +26,7 @@ struct Trickle {
     auto* self = static_cast<Trickle*>(context);
     int n = count < self->piece ? count : self->piece;
     if (n > self->end - self->at) n = int(self->end - self->at);
-    std::memcpy(data, self->at, size_t(n));
+    if (n > 0) std::memcpy(data, self->at, size_t(n));
     self->at += n;
     return n;
   }
