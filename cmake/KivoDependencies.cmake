@@ -7,4 +7,4 @@ pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
 
 # Public: appear in the installed headers. Private: implementation only.
 set(KIVO_PUBLIC_DEPS nlohmann_json::nlohmann_json Threads::Threads)
-set(KIVO_PRIVATE_DEPS PkgConfig::SNDFILE PkgConfig::SOXR)
+set(KIVO_PRIVATE_DEPS PkgConfig::SOXR)

@@ -13,6 +13,7 @@ int runVersion(std::span<char*>) {
 }
 
 constexpr std::array kCommands{
+    Command{"fingerprint", "compute the AFP of audio files", runFingerprint},
     Command{"version", "print the library version", runVersion},
 };
 

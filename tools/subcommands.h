@@ -5,4 +5,6 @@
 
 namespace kivo::tool {
 
+int runFingerprint(std::span<char*> args);
+
 }  // namespace kivo::tool
