@@ -6,7 +6,7 @@
 #include "common/log_capture.h"
 #include "common/settings_sandbox.h"
 #include "common/time_zone.h"
-#include "kivo/log.h"
+#include "kivo/manager.h"
 #include "kivo/user.h"
 
 namespace {
@@ -26,7 +26,7 @@ class ApplicationRequest : public ::testing::Test {
     saved.setGender("");
     saved.save();
   }
-  void TearDown() override { kivo::setDebugLinesEnabled(false); }
+  void TearDown() override { kivo::KIVOManager::sharedManager().setDebugMode(false); }
 
   static std::string session() { return KIVOUser::currentUser().sessionID(); }
 
@@ -84,7 +84,7 @@ TEST_F(ApplicationRequest, DebugLinesOnlyInDebugMode) {
     EXPECT_EQ(request.userdata(), std::nullopt);
     EXPECT_TRUE(quiet.lines().empty());
   }
-  kivo::setDebugLinesEnabled(true);
+  kivo::KIVOManager::sharedManager().setDebugMode(true);
   kivo::test::LogCapture log;
   request.userInfoMask = 1;
   request.userdata();

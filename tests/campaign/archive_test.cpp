@@ -177,8 +177,10 @@ TEST(CampaignArchive, WorkedExampleOfTheContainer) {
   kivo::KIVOVoucher v;
   v.code = "A";
   v.startDate = kivo::Date(std::chrono::seconds(1));
-  EXPECT_EQ(text(KIVOArchiver::archivedDataWithRootObject(v)),
+  const Bytes archive = KIVOArchiver::archivedDataWithRootObject(v);
+  EXPECT_EQ(text(archive),
             R"({"kivo-archive":1,"class":"KIVOVoucher","fields":{"code":["string","A"],"startDate":["date",1000000000]}})");
+  EXPECT_EQ(archive.size(), 105u);
   KIVOState s;
   s.state = 3;
   s.voucher = v;
