@@ -65,6 +65,8 @@ TEST(KIVOManagerConfiguration, FieldsReadFromOtherThreadsAreNeverTorn) {
   KIVOManager& manager = KIVOManager::sharedManager();
   const std::string a(300, 'a'), b(300, 'b');
   std::atomic<bool> done{false}, torn{false};
+  manager.setApiEndpoint(a);  // before the reader starts, so it never sees the defaults
+  manager.setSecretKey(b);
   std::thread reader([&] {
     while (!done) {
       std::string endpoint = manager.apiEndpoint();
