@@ -51,6 +51,36 @@ TEST(KIVOPromotion, PositionOfTheMediaDictionary) {
   EXPECT_EQ(KIVOPromotion(json(nullptr)).position, 0.0);  // no dictionary: nothing read
 }
 
+TEST(KIVOPromotion, QuizAnswerCountsFromOneAndAcceptsNumbersAndNumericText) {
+  struct Case {
+    json answer;
+    int64_t index;
+  } cases[] = {
+      {1, 0},
+      {4, 3},
+      {0, -1},
+      {"2", 1},
+      {"  +3 (Bea)", 2},
+      {2.9, 1},
+      {-0.5, -1},
+      {1e30, INT64_MAX - 1},
+      {"99999999999999999999", INT64_MAX - 1},
+      {"-99999999999999999999", INT64_MIN},
+      {18446744073709551615u, INT64_MAX - 1},
+      {nullptr, 0},
+      {true, 0},
+      {"two", 0},
+      {json::array({2}), 0},
+  };
+  for (const auto& c : cases) {
+    KIVOPromotion promotion;
+    promotion.setPropertiesFromEntriedDictionary(
+        setWithItems(json::array({{{"type", "quiz"}, {"answer", c.answer}, {"answer_list", {"A", "B"}}}})));
+    ASSERT_TRUE(promotion.multipleOptionQuiz);
+    EXPECT_EQ(promotion.multipleOptionQuiz->resolutionIndex, c.index) << c.answer.dump();
+  }
+}
+
 TEST(KIVOPromotion, TypeDescriptions) {
   const std::pair<int64_t, const char*> table[] = {
       {1, "Default Simple Promotion"},
