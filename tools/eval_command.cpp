@@ -50,7 +50,6 @@ constexpr const char* kHelp =
 
 constexpr size_t kBlockSamples = 52000;         // 104,000 bytes
 constexpr size_t kSecondWindowSamples = 18000;  // where the second 68,000-byte window starts
-constexpr double kDistanceMs = kSecondWindowSamples / 16.0;
 
 struct Options {
   std::string folder;
