@@ -180,6 +180,7 @@ KIVO_AVX2 uint64_t scan_quick(const uint64_t *query, const uint64_t *reference, 
   while (b < batches) {
     const uint64_t chunk = chunk_size(b, batches);
     const uint64_t *r = reference + 2 * kLanes * b;
+    prefetch(r, 2 * kLanes * kChunk, static_cast<int>(2 * kLanes * chunk));
     stage(r, kLanes * chunk + 3, kLanes * chunk + 3, s);
     for (uint64_t c = 0; c < chunk; ++c, ++b) {
       const uint64_t *odd = s.odd + kLanes * c;
@@ -219,88 +220,73 @@ KIVO_AVX2 uint64_t scan_quick(const uint64_t *query, const uint64_t *reference, 
   return b;
 }
 
-// Where each pruning position of a staged block reads: its reference words (lane 0 of batch 0),
-// the running bit counts after it, and which pass it belongs to.
-struct Layout {
-  const uint64_t *words[kStagedWords];
-  const uint64_t *bits[kStagedWords];
-  int second[kStagedWords];  // 0 in the odd words' pass, 1 in the even words'
-};
-
-void lay_out(const Streams &s, const RunningBits &run, int n, Layout &layout) {
-  const int half = n / 2;
-  for (int p = 0; p < n; ++p) {
-    const bool first = p < half;
-    layout.words[p] = first ? s.odd + p : s.even + (p - half);
-    layout.bits[p] = first ? run.odd + p + 1 : run.even + (p - half) + 1;
-    layout.second[p] = first ? 0 : 1;
-  }
+// Lanes whose measure is above the limit after a position with differing bits d_p, the running
+// bit count bits[m] of its pass and test bound (16 limit + 14 - Q) plus the pass offset: the
+// lane's R is bits[m] + offset.
+KIVO_AVX2 inline __m256i fails(__m256i d_p, const uint64_t *bits, __m256i bound) {
+  return _mm256_cmpgt_epi64(_mm256_sub_epi64(times17(d_p), load(bits)), bound);
 }
 
-// The limit tests of one staged batch: R after position p is bits[p][m] + off[second[p]].
-struct BatchTests {
-  const Layout &layout;
-  const Positions &pos;
-  uint64_t m;
-  __m256i off[2];
-
-  // Lanes whose measure after position p, with d_p differing bits so far, is above the limit.
-  KIVO_AVX2 __m256i fails(int p, __m256i d_p) const {
-    const __m256i y = _mm256_sub_epi64(times17(d_p), load(layout.bits[p] + m));
-    return _mm256_cmpgt_epi64(y, _mm256_add_epi64(_mm256_set1_epi64x(pos.bound[p]), off[layout.second[p]]));
-  }
-};
-
-// Adds the byte counts of positions p ... p + count - 1 to acc, keeping each running total.
+// Adds the byte counts of the words at w (of query words q) to acc, keeping each running total.
 template <int kCount>
-KIVO_AVX2 inline __m256i add_group(const Layout &layout, const Positions &pos, uint64_t m, int p, int count,
-                                   __m256i acc, __m256i *partial) {
+KIVO_AVX2 inline __m256i add_group(const uint64_t *w, const uint64_t *q, int count, __m256i acc, __m256i *partial) {
   const int stop = kCount > 0 ? kCount : count;
 #pragma GCC unroll 8
   for (int k = 0; k < stop; ++k) {
-    acc = _mm256_add_epi8(acc, differing(broadcast(pos.word[p + k]), layout.words[p + k] + m));
+    acc = _mm256_add_epi8(acc, differing(broadcast(q[k]), w + k));
     partial[k] = acc;
   }
   return acc;
 }
 
 // Scores staged batch c of the chunk: n words in pruning order, tests from position first_tested
-// on. Positions go in groups of 8 whose byte counts are summed once, at the group's last position;
-// only a group in which some lane fails is tested position by position (the measure never
-// decreases, so a lane within the limit at a group's end was within it throughout).
-KIVO_AVX2 bool score_staged(const RunningBits &run, const Layout &layout, uint64_t c, int n, int first_tested,
+// on. Positions go in groups of up to 8 within a pass, whose byte counts are summed once, at the
+// group's last position; only a group in which some lane fails is tested position by position
+// (the measure never decreases, so a lane within the limit at a group's end was within it
+// throughout).
+KIVO_AVX2 bool score_staged(const Streams &s, const RunningBits &run, uint64_t c, int n, int first_tested,
                             const Positions &pos, int64_t bound, __m256i &total, BatchHit *hit) {
   const int half = n / 2;
   const uint64_t m = kLanes * c;
+  // R after position p: run.odd[m + p + 1] - run.odd[m] in the first pass; in the second, the
+  // whole first pass plus run.even[m + p - half + 1] - run.even[m].
   const __m256i odd_base = load(run.odd + m);
-  const __m256i odd_all = _mm256_sub_epi64(load(run.odd + m + half), odd_base);
-  const BatchTests tests{layout, pos, m,
-                         {_mm256_sub_epi64(_mm256_setzero_si256(), odd_base), _mm256_sub_epi64(odd_all, load(run.even + m))}};
+  const __m256i offsets[2] = {_mm256_sub_epi64(_mm256_setzero_si256(), odd_base),
+                              _mm256_sub_epi64(_mm256_sub_epi64(load(run.odd + m + half), odd_base), load(run.even + m))};
   __m256i d = _mm256_setzero_si256();
   __m256i alive = _mm256_set1_epi64x(-1);
   __m256i words = _mm256_setzero_si256();
-  for (int p = 0; p < n; p += 8) {
-    const int count = n - p < 8 ? n - p : 8;
+  for (int p = 0; p < n;) {
+    const bool first = p < half;
+    const int pass_end = first ? half : n;
+    const int count = pass_end - p < 8 ? pass_end - p : 8;
+    const uint64_t *w = (first ? s.odd + p : s.even + (p - half)) + m;
+    const uint64_t *bits = (first ? run.odd + p + 1 : run.even + (p - half) + 1) + m;
+    const __m256i offset = offsets[first ? 0 : 1];
     __m256i partial[8];
-    const __m256i acc = count == 8 ? add_group<8>(layout, pos, m, p, 8, _mm256_setzero_si256(), partial)
-                                   : add_group<0>(layout, pos, m, p, count, _mm256_setzero_si256(), partial);
+    const __m256i acc = count == 8 ? add_group<8>(w, pos.word + p, 8, _mm256_setzero_si256(), partial)
+                                   : add_group<0>(w, pos.word + p, count, _mm256_setzero_si256(), partial);
     const __m256i d_end = _mm256_add_epi64(d, lane_sums(acc));
     const int last = p + count - 1;
-    if (last < first_tested || !any(_mm256_and_si256(tests.fails(last, d_end), alive))) {
+    if (last < first_tested ||
+        !any(_mm256_and_si256(fails(d_end, bits + count - 1, _mm256_add_epi64(_mm256_set1_epi64x(pos.bound[last]), offset)),
+                              alive))) {
       words = _mm256_add_epi64(words, _mm256_and_si256(alive, _mm256_set1_epi64x(count)));
     } else {
       for (int k = 0; k < count; ++k) {
         words = _mm256_sub_epi64(words, alive);
         if (p + k >= first_tested) {
-          alive = _mm256_andnot_si256(tests.fails(p + k, _mm256_add_epi64(d, lane_sums(partial[k]))), alive);
+          const __m256i limit = _mm256_add_epi64(_mm256_set1_epi64x(pos.bound[p + k]), offset);
+          alive = _mm256_andnot_si256(fails(_mm256_add_epi64(d, lane_sums(partial[k])), bits + k, limit), alive);
         }
       }
       if (!any(alive)) break;
     }
     d = d_end;
+    p += count;
   }
   if (any(alive)) {
-    const __m256i r_bits = _mm256_add_epi64(load(run.even + m + (n - half)), tests.off[1]);
+    const __m256i r_bits = _mm256_add_epi64(load(run.even + m + (n - half)), offsets[1]);
     if (admit(d, r_bits, pos.query_bits, alive, words, bound, hit)) return true;
   }
   total = _mm256_add_epi64(total, words);
@@ -312,9 +298,7 @@ KIVO_AVX2 uint64_t scan_staged(const uint64_t *query, const uint64_t *reference,
   Streams s;
   RunningBits run;
   Positions pos;
-  Layout layout;
   prepare(query, n, limit, pos);
-  lay_out(s, run, n, layout);
   const int half = n / 2;
   __m256i total = _mm256_setzero_si256();
   uint64_t b = 0;
@@ -322,10 +306,12 @@ KIVO_AVX2 uint64_t scan_staged(const uint64_t *query, const uint64_t *reference,
     const uint64_t chunk = chunk_size(b, batches);
     const uint64_t evens = kLanes * chunk + static_cast<uint64_t>(n - half) - 1;
     const uint64_t odds = half > 0 ? kLanes * chunk + static_cast<uint64_t>(half) - 1 : 0;
-    stage(reference + 2 * kLanes * b, evens, odds, s);
+    const uint64_t *r = reference + 2 * kLanes * b;
+    prefetch(r, 2 * kLanes * kChunk, static_cast<int>(2 * kLanes * chunk));
+    stage(r, evens, odds, s);
     run_bits(s, evens, odds, run);
     for (uint64_t c = 0; c < chunk; ++c, ++b) {
-      if (score_staged(run, layout, c, n, first_tested, pos, bound, total, hit)) {
+      if (score_staged(s, run, c, n, first_tested, pos, bound, total, hit)) {
         *compared += sum_lanes(total);
         return b;
       }
