@@ -25,6 +25,18 @@ bool supported(Path path) {
 
 }  // namespace
 
+void prepare_positions(const uint64_t *query, int n, uint32_t limit, Positions &pos) {
+  const int half = n / 2;
+  uint64_t q = 0;
+  for (int p = 0; p < n; ++p) {
+    const int i = p < half ? 2 * p + 1 : 2 * (p - half);
+    pos.word[p] = query[i];
+    q += static_cast<uint64_t>(__builtin_popcountll(query[i]));
+    pos.bound[p] = 16 * static_cast<int64_t>(limit) + 14 - static_cast<int64_t>(q);
+  }
+  pos.query_bits = q;
+}
+
 const Kernel *kernel_for(Path path) {
   static const Kernel portable{Path::portable, 1, nullptr};
   static const Kernel avx2{Path::avx2, 4, avx2_scan};

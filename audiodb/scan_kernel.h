@@ -52,6 +52,22 @@ inline void prefetch(const uint64_t *from, uint64_t ahead, int count) {
   }
 }
 
+// Blocks of up to kStagedWords words are scored from staged streams by the vector kernels.
+constexpr int kStagedWords = 256;
+
+// Per pruning position p of a staged block: the query word and the test bound on Y = 17 D - R,
+// where D counts the differing bits and R the reference bits so far. With Q the query bits so far,
+// A = (D + Q - R) / 2 and B = D - A, so the measure A + A/8 + B is within limit exactly when
+// 9A + 8B <= 8 limit + 7, that is when Y <= 16 limit + 14 - Q.
+struct Positions {
+  uint64_t word[kStagedWords];
+  int64_t bound[kStagedWords];
+  uint64_t query_bits;  // Q over the whole block
+};
+
+// REQUIRES: 1 <= n <= kStagedWords.
+void prepare_positions(const uint64_t *query, int n, uint32_t limit, Positions &pos);
+
 // The kernel of path, or NULL when this processor cannot run it.
 const Kernel *kernel_for(Path path);
 

@@ -55,7 +55,6 @@ KIVO_AVX2 inline uint64_t sum_lanes(__m256i v) {
 // Blocks of up to kStagedWords words are scored from staged streams, in chunks of up to kChunk
 // batches. A scan stages 2 batches first and doubles up to kChunk, so a scan stopping early
 // (an admitted offset) has staged little past it.
-constexpr int kStagedWords = 256;
 constexpr int kChunk = 32;
 constexpr int kStreamLength = kLanes * kChunk + kStagedWords / 2;
 
@@ -139,25 +138,6 @@ KIVO_AVX2 bool admit(__m256i d, __m256i r, uint64_t query_bits, __m256i alive, _
   return true;
 }
 
-// Test bounds on 17 D - R per pruning position: 16 limit + 14 - Q, Q the query bits so far.
-struct Positions {
-  uint64_t word[kStagedWords];
-  int64_t bound[kStagedWords];
-  uint64_t query_bits;  // Q over the whole block
-};
-
-void prepare(const uint64_t *query, int n, uint32_t limit, Positions &pos) {
-  const int half = n / 2;
-  uint64_t q = 0;
-  for (int p = 0; p < n; ++p) {
-    const int i = p < half ? 2 * p + 1 : 2 * (p - half);
-    pos.word[p] = query[i];
-    q += static_cast<uint64_t>(__builtin_popcountll(query[i]));
-    pos.bound[p] = 16 * static_cast<int64_t>(limit) + 14 - static_cast<int64_t>(q);
-  }
-  pos.query_bits = q;
-}
-
 // Lanes failing a test of the quick stage: 17 D - r > bound, D summed from the byte counts acc.
 KIVO_AVX2 inline __m256i fails_after(__m256i acc, __m256i r, __m256i bound) {
   return _mm256_cmpgt_epi64(_mm256_sub_epi64(times17(lane_sums(acc)), r), bound);
@@ -169,7 +149,7 @@ KIVO_AVX2 inline __m256i fails_after(__m256i acc, __m256i r, __m256i bound) {
 KIVO_AVX2 uint64_t scan_quick(const uint64_t *query, const uint64_t *reference, uint32_t limit, int64_t bound,
                               uint64_t batches, uint64_t *compared, BatchHit *hit) {
   Positions pos;
-  prepare(query, 8, limit, pos);
+  prepare_positions(query, 8, limit, pos);
   __m256i q[8];
   __m256i tests[4];
   for (int p = 0; p < 8; ++p) q[p] = broadcast(pos.word[p]);
@@ -298,7 +278,7 @@ KIVO_AVX2 uint64_t scan_staged(const uint64_t *query, const uint64_t *reference,
   Streams s;
   RunningBits run;
   Positions pos;
-  prepare(query, n, limit, pos);
+  prepare_positions(query, n, limit, pos);
   const int half = n / 2;
   __m256i total = _mm256_setzero_si256();
   uint64_t b = 0;

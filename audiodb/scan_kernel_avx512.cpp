@@ -134,7 +134,6 @@ KIVO_AVX512 uint64_t scan_any(const uint64_t *query, const uint64_t *reference, 
 // Blocks of up to kStagedWords words are scored from staged streams: each chunk of kChunk batches
 // is first split by word parity, with the bit count of every word, so that a lane's words are
 // contiguous loads and the reference's bits are counted once instead of once per offset.
-constexpr int kStagedWords = 256;
 constexpr int kChunk = 32;  // even: staged batches are scored in pairs
 constexpr int kStreamLength = kLanes * kChunk + kStagedWords / 2;
 
@@ -170,28 +169,6 @@ KIVO_AVX512 void stage(const uint64_t *reference, uint64_t evens, uint64_t odds,
     s.odd[o] = reference[2 * o + 1];
     s.odd_bits[o] = static_cast<uint64_t>(__builtin_popcountll(s.odd[o]));
   }
-}
-
-// Per pruning position p: the query word and the test bound on Y = 17 D - R, where D counts the
-// differing bits and R the reference bits so far. With Q the query bits so far, A = (D + Q - R) / 2
-// and B = D - A, so the measure A + A/8 + B is within limit exactly when 9A + 8B <= 8 limit + 7,
-// that is when Y <= 16 limit + 14 - Q.
-struct Positions {
-  uint64_t word[kStagedWords];
-  int64_t bound[kStagedWords];
-  uint64_t query_bits;  // Q over the whole block
-};
-
-void prepare(const uint64_t *query, int n, uint32_t limit, Positions &pos) {
-  const int half = n / 2;
-  uint64_t q = 0;
-  for (int p = 0; p < n; ++p) {
-    const int i = p < half ? 2 * p + 1 : 2 * (p - half);
-    pos.word[p] = query[i];
-    q += static_cast<uint64_t>(__builtin_popcountll(query[i]));
-    pos.bound[p] = 16 * static_cast<int64_t>(limit) + 14 - static_cast<int64_t>(q);
-  }
-  pos.query_bits = q;
 }
 
 // Running counts of one staged batch: D, Y, the words each lane compared, the lanes not rejected.
@@ -278,7 +255,7 @@ KIVO_AVX512 uint64_t scan_staged(const uint64_t *query, const uint64_t *referenc
                                  BatchHit *hit) {
   Streams s;
   Positions pos;
-  prepare(query, n, limit, pos);
+  prepare_positions(query, n, limit, pos);
   const int half = n / 2;
   __m512i total = _mm512_setzero_si512();
   uint64_t b = 0;
