@@ -219,11 +219,19 @@ KIVO_AVX2 inline __m256i add_group(const uint64_t *w, const uint64_t *q, int cou
   return acc;
 }
 
+// Byte counts of the count (<= 31, so bytes cannot overflow) words at w, of query words q.
+KIVO_AVX2 inline __m256i sum_group(const uint64_t *w, const uint64_t *q, int count) {
+  __m256i acc = _mm256_setzero_si256();
+#pragma GCC unroll 8
+  for (int k = 0; k < count; ++k) acc = _mm256_add_epi8(acc, differing(broadcast(q[k]), w + k));
+  return acc;
+}
+
 // Scores staged batch c of the chunk: n words in pruning order, tests from position first_tested
 // on. Positions go in groups of up to 8 within a pass, whose byte counts are summed once, at the
 // group's last position; only a group in which some lane fails is tested position by position
 // (the measure never decreases, so a lane within the limit at a group's end was within it
-// throughout).
+// throughout). Before first_tested, up to 24 positions are summed at once.
 KIVO_AVX2 bool score_staged(const Streams &s, const RunningBits &run, uint64_t c, int n, int first_tested,
                             const Positions &pos, int64_t bound, __m256i &total, BatchHit *hit) {
   const int half = n / 2;
@@ -242,6 +250,14 @@ KIVO_AVX2 bool score_staged(const Streams &s, const RunningBits &run, uint64_t c
     const int count = pass_end - p < 8 ? pass_end - p : 8;
     const uint64_t *w = (first ? s.odd + p : s.even + (p - half)) + m;
     const uint64_t *bits = (first ? run.odd + p + 1 : run.even + (p - half) + 1) + m;
+    if (p + 8 <= first_tested) {
+      const int until = first_tested < pass_end ? first_tested : pass_end;
+      const int span = until - p < 24 ? until - p : 24;
+      d = _mm256_add_epi64(d, lane_sums(sum_group(w, pos.word + p, span)));
+      words = _mm256_add_epi64(words, _mm256_and_si256(alive, _mm256_set1_epi64x(span)));
+      p += span;
+      continue;
+    }
     const __m256i offset = offsets[first ? 0 : 1];
     __m256i partial[8];
     const __m256i acc = count == 8 ? add_group<8>(w, pos.word + p, 8, _mm256_setzero_si256(), partial)
@@ -280,6 +296,9 @@ KIVO_AVX2 uint64_t scan_staged(const uint64_t *query, const uint64_t *reference,
   Positions pos;
   prepare_positions(query, n, limit, pos);
   const int half = n / 2;
+  // A word adds at most 72 to the measure, so no test before position limit / 72 can fail.
+  const uint32_t safe = limit / 72;
+  if (safe > static_cast<uint32_t>(first_tested)) first_tested = safe < static_cast<uint32_t>(n) ? static_cast<int>(safe) : n;
   __m256i total = _mm256_setzero_si256();
   uint64_t b = 0;
   while (b < batches) {
