@@ -88,14 +88,7 @@ KIVO_AVX2 void stage(const uint64_t *reference, uint64_t evens, uint64_t odds, S
     _mm256_store_si256(reinterpret_cast<__m256i *>(s.even_bits + m), lane_sums(byte_counts(even)));
     _mm256_store_si256(reinterpret_cast<__m256i *>(s.odd_bits + m), lane_sums(byte_counts(odd)));
   }
-  for (uint64_t e = m; e < evens; ++e) {
-    s.even[e] = reference[2 * e];
-    s.even_bits[e] = static_cast<uint64_t>(__builtin_popcountll(s.even[e]));
-  }
-  for (uint64_t o = m; o < odds; ++o) {
-    s.odd[o] = reference[2 * o + 1];
-    s.odd_bits[o] = static_cast<uint64_t>(__builtin_popcountll(s.odd[o]));
-  }
+  stage_rest(reference, m, evens, odds, s.even, s.odd, s.even_bits, s.odd_bits);
 }
 
 // Running bit counts of staged streams: even[m] (odd[m]) counts the bits of the first m even (odd)

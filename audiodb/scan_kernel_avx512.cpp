@@ -161,14 +161,7 @@ KIVO_AVX512 void stage(const uint64_t *reference, uint64_t evens, uint64_t odds,
     _mm512_store_si512(s.even_bits + m, _mm512_popcnt_epi64(e));
     _mm512_store_si512(s.odd_bits + m, _mm512_popcnt_epi64(o));
   }
-  for (uint64_t e = m; e < evens; ++e) {
-    s.even[e] = reference[2 * e];
-    s.even_bits[e] = static_cast<uint64_t>(__builtin_popcountll(s.even[e]));
-  }
-  for (uint64_t o = m; o < odds; ++o) {
-    s.odd[o] = reference[2 * o + 1];
-    s.odd_bits[o] = static_cast<uint64_t>(__builtin_popcountll(s.odd[o]));
-  }
+  stage_rest(reference, m, evens, odds, s.even, s.odd, s.even_bits, s.odd_bits);
 }
 
 // Running counts of one staged batch: D, Y, the words each lane compared, the lanes not rejected.
