@@ -1,4 +1,4 @@
-#include "audiodb/scan_kernel.h"
+#include "audiodb/scan_staging.h"
 
 #include <initializer_list>
 
@@ -15,7 +15,8 @@ bool supported(Path path) {
       return avx2_scan != nullptr && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
     case Path::avx512:
       return avx512_scan != nullptr && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-             __builtin_cpu_supports("avx512vpopcntdq") && __builtin_cpu_supports("popcnt");
+             __builtin_cpu_supports("avx512vpopcntdq") && __builtin_cpu_supports("avx512ifma") &&
+             __builtin_cpu_supports("popcnt");
   }
   return false;
 #else

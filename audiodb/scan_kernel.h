@@ -52,37 +52,6 @@ inline void prefetch(const uint64_t *from, uint64_t ahead, int count) {
   }
 }
 
-// Blocks of up to kStagedWords words are scored from staged streams by the vector kernels.
-constexpr int kStagedWords = 256;
-
-// Per pruning position p of a staged block: the query word and the test bound on Y = 17 D - R,
-// where D counts the differing bits and R the reference bits so far. With Q the query bits so far,
-// A = (D + Q - R) / 2 and B = D - A, so the measure A + A/8 + B is within limit exactly when
-// 9A + 8B <= 8 limit + 7, that is when Y <= 16 limit + 14 - Q.
-struct Positions {
-  uint64_t word[kStagedWords];
-  int64_t bound[kStagedWords];
-  uint64_t query_bits;  // Q over the whole block
-};
-
-// REQUIRES: 1 <= n <= kStagedWords.
-void prepare_positions(const uint64_t *query, int n, uint32_t limit, Positions &pos);
-
-// The scalar rest of staging a reference by word parity: even[e] = reference[2e] for
-// e = from ... evens - 1 and odd[o] = reference[2o + 1] for o = from ... odds - 1, each with its
-// bit count.
-inline void stage_rest(const uint64_t *reference, uint64_t from, uint64_t evens, uint64_t odds, uint64_t *even,
-                       uint64_t *odd, uint64_t *even_bits, uint64_t *odd_bits) {
-  for (uint64_t e = from; e < evens; ++e) {
-    even[e] = reference[2 * e];
-    even_bits[e] = static_cast<uint64_t>(__builtin_popcountll(even[e]));
-  }
-  for (uint64_t o = from; o < odds; ++o) {
-    odd[o] = reference[2 * o + 1];
-    odd_bits[o] = static_cast<uint64_t>(__builtin_popcountll(odd[o]));
-  }
-}
-
 // The kernel of path, or NULL when this processor cannot run it.
 const Kernel *kernel_for(Path path);
 

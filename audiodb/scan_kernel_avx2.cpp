@@ -11,6 +11,7 @@
 
 #include <immintrin.h>
 
+#include "audiodb/scan_staging.h"
 #include "kivo/bit_score.h"
 
 #define KIVO_AVX2 __attribute__((target("avx2,popcnt")))
@@ -52,20 +53,8 @@ KIVO_AVX2 inline uint64_t sum_lanes(__m256i v) {
   return lanes[0] + lanes[1] + lanes[2] + lanes[3];
 }
 
-// Blocks of up to kStagedWords words are scored from staged streams, in chunks of up to kChunk
-// batches. A scan stages 2 batches first and doubles up to kChunk, so a scan stopping early
-// (an admitted offset) has staged little past it.
-constexpr int kChunk = 32;
-constexpr int kStreamLength = kLanes * kChunk + kStagedWords / 2;
-
-// even[m] = reference[2m], odd[m] = reference[2m + 1], with the bit count of every word. Word 2k
-// (2k + 1) of lane j is even[4c + j + k] (odd[4c + j + k]) for batch c of the chunk.
-struct Streams {
-  alignas(32) uint64_t even[kStreamLength];
-  alignas(32) uint64_t odd[kStreamLength];
-  alignas(32) uint64_t even_bits[kStreamLength];
-  alignas(32) uint64_t odd_bits[kStreamLength];
-};
+using Streams = scan::Streams<kLanes>;
+using RunningBits = scan::RunningBits<kLanes>;
 
 // The two words at low in the low half, the two at high in the high half.
 KIVO_AVX2 inline __m256i halves(const uint64_t *low, const uint64_t *high) {
@@ -88,30 +77,7 @@ KIVO_AVX2 void stage(const uint64_t *reference, uint64_t evens, uint64_t odds, S
     _mm256_store_si256(reinterpret_cast<__m256i *>(s.even_bits + m), lane_sums(byte_counts(even)));
     _mm256_store_si256(reinterpret_cast<__m256i *>(s.odd_bits + m), lane_sums(byte_counts(odd)));
   }
-  stage_rest(reference, m, evens, odds, s.even, s.odd, s.even_bits, s.odd_bits);
-}
-
-// Running bit counts of staged streams: even[m] (odd[m]) counts the bits of the first m even (odd)
-// words; past the staged words of a stream they stay at its total.
-struct RunningBits {
-  alignas(32) uint64_t even[kStreamLength + 1];
-  alignas(32) uint64_t odd[kStreamLength + 1];
-};
-
-void run_bits(const Streams &s, uint64_t evens, uint64_t odds, RunningBits &run) {
-  const uint64_t length = evens > odds ? evens : odds;
-  run.even[0] = 0;
-  run.odd[0] = 0;
-  for (uint64_t m = 0; m < length; ++m) {
-    run.even[m + 1] = run.even[m] + (m < evens ? s.even_bits[m] : 0);
-    run.odd[m + 1] = run.odd[m] + (m < odds ? s.odd_bits[m] : 0);
-  }
-}
-
-// Batches of the chunk starting at batch b, of a scan of batches (see kChunk).
-uint64_t chunk_size(uint64_t b, uint64_t batches) {
-  const uint64_t want = b == 0 ? 2 : b < kChunk ? b : kChunk;
-  return batches - b < want ? batches - b : want;
+  stage_rest(reference, m, evens, odds, s);
 }
 
 // Fills hit with the admitted lanes among alive, if any: A = (D + Q - R) / 2 and B = D - A.
@@ -153,9 +119,9 @@ KIVO_AVX2 uint64_t scan_quick(const uint64_t *query, const uint64_t *reference, 
   while (b < batches) {
     const uint64_t chunk = chunk_size(b, batches);
     const uint64_t *r = reference + 2 * kLanes * b;
-    prefetch(r, 2 * kLanes * kChunk, static_cast<int>(2 * kLanes * chunk));
     stage(r, kLanes * chunk + 3, kLanes * chunk + 3, s);
     for (uint64_t c = 0; c < chunk; ++c, ++b) {
+      prefetch_batch<kLanes>(reference, b);
       const uint64_t *odd = s.odd + kLanes * c;
       const uint64_t *even = s.even + kLanes * c;
       const uint64_t *even_bits = s.even_bits + kLanes * c;
@@ -289,9 +255,7 @@ KIVO_AVX2 uint64_t scan_staged(const uint64_t *query, const uint64_t *reference,
   Positions pos;
   prepare_positions(query, n, limit, pos);
   const int half = n / 2;
-  // A word adds at most 72 to the measure, so no test before position limit / 72 can fail.
-  const uint32_t safe = limit / 72;
-  if (safe > static_cast<uint32_t>(first_tested)) first_tested = safe < static_cast<uint32_t>(n) ? static_cast<int>(safe) : n;
+  first_tested = first_failable(n, first_tested, limit);
   __m256i total = _mm256_setzero_si256();
   uint64_t b = 0;
   while (b < batches) {
@@ -299,10 +263,10 @@ KIVO_AVX2 uint64_t scan_staged(const uint64_t *query, const uint64_t *reference,
     const uint64_t evens = kLanes * chunk + static_cast<uint64_t>(n - half) - 1;
     const uint64_t odds = half > 0 ? kLanes * chunk + static_cast<uint64_t>(half) - 1 : 0;
     const uint64_t *r = reference + 2 * kLanes * b;
-    prefetch(r, 2 * kLanes * kChunk, static_cast<int>(2 * kLanes * chunk));
     stage(r, evens, odds, s);
     run_bits(s, evens, odds, run);
     for (uint64_t c = 0; c < chunk; ++c, ++b) {
+      prefetch_batch<kLanes>(reference, b);
       if (score_staged(s, run, c, n, first_tested, pos, bound, total, hit)) {
         *compared += sum_lanes(total);
         return b;

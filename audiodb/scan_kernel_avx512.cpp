@@ -1,12 +1,14 @@
 // AVX-512 scan kernel: 8 offsets per batch, one 64-bit lane each, hardware popcount per lane.
-// Four variants: the quick stage's 8-word block unrolled; blocks no limit can reject, pruned on
-// the score instead; blocks up to 256 words from staged streams; longer blocks read directly.
+// Blocks up to 256 words are scored from streams staged by word parity (see scan_staging.h),
+// the quick stage's 8-word block by a branch-free path of its own; blocks no limit can reject are
+// pruned on the score instead; longer blocks are read directly.
 #include "audiodb/scan_kernel.h"
 
 #if defined(__x86_64__)
 
 #include <immintrin.h>
 
+#include "audiodb/scan_staging.h"
 #include "kivo/bit_score.h"
 
 // GCC 12's AVX-512 intrinsics use self-initialised "undefined" operands that trip this warning.
@@ -14,7 +16,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-#define KIVO_AVX512 __attribute__((target("avx512f,avx512dq,avx512vpopcntdq,popcnt")))
+#define KIVO_AVX512 __attribute__((target("avx512f,avx512dq,avx512vpopcntdq,avx512ifma,popcnt")))
 
 namespace kivo::scan {
 
@@ -71,38 +73,6 @@ KIVO_AVX512 inline __mmask8 admit(const Tally &t, __mmask8 alive, int64_t bound,
   return alive;
 }
 
-// The quick stage's semi-thresholded 8-word block, unrolled: odd words untested, then a test
-// after each even word.
-KIVO_AVX512 uint64_t scan_quick(const uint64_t *query, const uint64_t *reference, uint32_t limit, int64_t bound,
-                                uint64_t batches, uint64_t *compared, BatchHit *hit) {
-  __m512i q[8];
-  for (int i = 0; i < 8; ++i) q[i] = _mm512_set1_epi64(static_cast<int64_t>(query[i]));
-  const __m512i lim = _mm512_set1_epi64(static_cast<int64_t>(limit));
-  const __m512i one = _mm512_set1_epi64(1);
-  __m512i total = _mm512_setzero_si512();
-  uint64_t b = 0;
-  for (; b < batches; ++b) {
-    const uint64_t *r = reference + 2 * kLanes * b;
-    prefetch(r, kPrefetchWords, 2 * kLanes);
-    Tally t{_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_set1_epi64(5)};
-    add_word(t, q[1], lane_words(r, 1));
-    add_word(t, q[3], lane_words(r, 3));
-    add_word(t, q[5], lane_words(r, 5));
-    add_word(t, q[7], lane_words(r, 7));
-    add_word(t, q[0], lane_words(r, 0));
-    __mmask8 alive = within(t, lim);
-    for (int i = 2; i < 8; i += 2) {
-      add_word(t, q[i], lane_words(r, i));
-      t.words = _mm512_mask_add_epi64(t.words, alive, t.words, one);
-      alive = within(t, lim);
-    }
-    if (alive != 0 && admit(t, alive, bound, hit) != 0) break;
-    total = _mm512_add_epi64(total, t.words);
-  }
-  *compared += sum_lanes(total);
-  return b;
-}
-
 // Any block: n words in pruning order, tests from position first_tested on; a batch stops once
 // every lane is rejected (noticed every 8 words).
 KIVO_AVX512 uint64_t scan_any(const uint64_t *query, const uint64_t *reference, int n, int first_tested,
@@ -131,22 +101,24 @@ KIVO_AVX512 uint64_t scan_any(const uint64_t *query, const uint64_t *reference, 
   return b;
 }
 
-// Blocks of up to kStagedWords words are scored from staged streams: each chunk of kChunk batches
-// is first split by word parity, with the bit count of every word, so that a lane's words are
-// contiguous loads and the reference's bits are counted once instead of once per offset.
-constexpr int kChunk = 32;  // even: staged batches are scored in pairs
-constexpr int kStreamLength = kLanes * kChunk + kStagedWords / 2;
+using Streams = scan::Streams<kLanes>;
+using RunningBits = scan::RunningBits<kLanes>;
 
-// even[m] = reference[2m], odd[m] = reference[2m + 1]; word 2k (2k + 1) of lane j of batch c is
-// even[8c + j + k] (odd[8c + j + k]).
-struct Streams {
-  alignas(64) uint64_t even[kStreamLength];
-  alignas(64) uint64_t odd[kStreamLength];
-  alignas(64) uint64_t even_bits[kStreamLength];
-  alignas(64) uint64_t odd_bits[kStreamLength];
-};
+KIVO_AVX512 inline __m512i load(const uint64_t *words) { return _mm512_loadu_si512(words); }
 
-// Stages evens even words and odds odd words; reads reference[0 .. max(2 evens - 2, 2 odds - 1)].
+KIVO_AVX512 inline __m512i broadcast(uint64_t word) { return _mm512_set1_epi64(static_cast<int64_t>(word)); }
+
+// Differing bits of query word q and the 8 lanes' reference words at words.
+KIVO_AVX512 inline __m512i differing(__m512i q, const uint64_t *words) {
+  return _mm512_popcnt_epi64(_mm512_xor_si512(q, load(words)));
+}
+
+// Lanes failing a test: 17 D - R > bound.
+KIVO_AVX512 inline __mmask8 fails(__m512i d, __m512i r, __m512i bound) {
+  return _mm512_cmpgt_epi64_mask(_mm512_sub_epi64(_mm512_add_epi64(_mm512_slli_epi64(d, 4), d), r), bound);
+}
+
+// Stages evens even and odds odd words; reads reference[0 .. max(2 evens - 2, 2 odds - 1)].
 KIVO_AVX512 void stage(const uint64_t *reference, uint64_t evens, uint64_t odds, Streams &s) {
   const __m512i pick_even = _mm512_setr_epi64(0, 2, 4, 6, 8, 10, 12, 14);
   const __m512i pick_odd = _mm512_setr_epi64(1, 3, 5, 7, 9, 11, 13, 15);
@@ -161,114 +133,184 @@ KIVO_AVX512 void stage(const uint64_t *reference, uint64_t evens, uint64_t odds,
     _mm512_store_si512(s.even_bits + m, _mm512_popcnt_epi64(e));
     _mm512_store_si512(s.odd_bits + m, _mm512_popcnt_epi64(o));
   }
-  stage_rest(reference, m, evens, odds, s.even, s.odd, s.even_bits, s.odd_bits);
+  stage_rest(reference, m, evens, odds, s);
 }
 
-// Running counts of one staged batch: D, Y, the words each lane compared, the lanes not rejected.
-struct Staged {
-  __m512i d;
-  __m512i y;
-  __m512i words;
-  __mmask8 alive;
-};
-
-// Adds staged word k of one batch; kTested: the limit is tested after it.
-template <bool kTested>
-KIVO_AVX512 inline void staged_word(Staged &g, const uint64_t *words, const uint64_t *bits, int k, __m512i q,
-                                    __m512i bound) {
-  const __m512i t = _mm512_popcnt_epi64(_mm512_xor_si512(_mm512_loadu_si512(words + k), q));
-  g.d = _mm512_add_epi64(g.d, t);
-  // 17 t - r off the accumulator's chain, then one add onto it.
-  g.y = _mm512_add_epi64(g.y, _mm512_sub_epi64(_mm512_add_epi64(_mm512_slli_epi64(t, 4), t), _mm512_loadu_si512(bits + k)));
-  g.words = _mm512_mask_add_epi64(g.words, g.alive, g.words, _mm512_set1_epi64(1));
-  if constexpr (kTested) g.alive = _mm512_cmple_epi64_mask(g.y, bound);
+// Lanes among alive admitted from D and R: A = (D + Q - R) / 2 and B = D - A.
+KIVO_AVX512 inline bool admit_staged(__m512i d, __m512i r, uint64_t query_bits, __mmask8 alive, __m512i words,
+                                     int64_t bound, BatchHit *hit) {
+  const __m512i a = _mm512_srli_epi64(_mm512_sub_epi64(_mm512_add_epi64(d, broadcast(query_bits)), r), 1);
+  return admit(Tally{a, _mm512_sub_epi64(d, a), words}, alive, bound, hit) != 0;
 }
 
-// Words k = from ... to - 1 of one pass (pruning positions p onwards), of one batch or of two
-// neighbouring batches side by side (more independent work per word); false once every lane is
-// rejected (noticed every 8 words: a branch per word costs more than the words a late stop wastes).
-template <bool kPair, bool kTested>
-KIVO_AVX512 inline bool staged_words(const uint64_t *words, const uint64_t *bits, int from, int to, int &p,
-                                     const Positions &pos, Staged &first, Staged &second) {
-  for (int k = from; k < to; ++k, ++p) {
-    const __m512i q = _mm512_set1_epi64(static_cast<int64_t>(pos.word[p]));
-    const __m512i bound = _mm512_set1_epi64(pos.bound[p]);
-    staged_word<kTested>(first, words, bits, k, q, bound);
-    if constexpr (kPair) staged_word<kTested>(second, words + kLanes, bits + kLanes, k, q, bound);
-    if (kTested && (k & 7) == 7 && (first.alive | (kPair ? second.alive : 0)) == 0) return false;
+// The quick stage's semi-thresholded 8-word block: odd words 1, 3, 5, 7 untested, then words
+// 0, 2, 4, 6 with a test after each. Lanes compare 8 words less one per failed test of the first
+// three (a lane failing one fails every later one).
+KIVO_AVX512 uint64_t scan_quick(const uint64_t *query, const uint64_t *reference, uint32_t limit, int64_t bound,
+                                uint64_t batches, uint64_t *compared, BatchHit *hit) {
+  Positions pos;
+  prepare_positions(query, 8, limit, pos);
+  __m512i q[8];
+  __m512i tests[4];
+  for (int p = 0; p < 8; ++p) q[p] = broadcast(pos.word[p]);
+  for (int t = 0; t < 4; ++t) tests[t] = _mm512_set1_epi64(pos.bound[4 + t]);
+  const __m512i one = _mm512_set1_epi64(1);
+  const __m512i k17 = _mm512_set1_epi64(17);
+  Streams s;
+  __m512i lost = _mm512_setzero_si512();  // failed tests of the first three
+  uint64_t b = 0;
+  while (b < batches) {
+    const uint64_t chunk = chunk_size(b, batches);
+    const uint64_t *r = reference + 2 * kLanes * b;
+    stage(r, kLanes * chunk + 3, kLanes * chunk + 3, s);
+    for (uint64_t c = 0; c < chunk; ++c, ++b) {
+      prefetch_batch<kLanes>(reference, b);
+      const uint64_t *odd = s.odd + kLanes * c;
+      const uint64_t *even = s.even + kLanes * c;
+      const uint64_t *even_bits = s.even_bits + kLanes * c;
+      const uint64_t *odd_bits = s.odd_bits + kLanes * c;
+      __m512i d = _mm512_add_epi64(_mm512_add_epi64(differing(q[0], odd), differing(q[1], odd + 1)),
+                                   _mm512_add_epi64(differing(q[2], odd + 2), differing(q[3], odd + 3)));
+      // -R after position 4 + t: the lane's odd words and its even words 0 ... t.
+      const __m512i r_odd = _mm512_add_epi64(_mm512_add_epi64(load(odd_bits), load(odd_bits + 1)),
+                                             _mm512_add_epi64(load(odd_bits + 2), load(odd_bits + 3)));
+      const __m512i r0 = _mm512_sub_epi64(_mm512_sub_epi64(_mm512_setzero_si512(), r_odd), load(even_bits));
+      const __m512i r1 = _mm512_sub_epi64(r0, load(even_bits + 1));
+      const __m512i r2 = _mm512_sub_epi64(r1, load(even_bits + 2));
+      const __m512i r3 = _mm512_sub_epi64(r2, load(even_bits + 3));
+      d = _mm512_add_epi64(d, differing(q[4], even));
+      const __mmask8 fail0 = _mm512_cmpgt_epi64_mask(_mm512_madd52lo_epu64(r0, d, k17), tests[0]);
+      d = _mm512_add_epi64(d, differing(q[5], even + 1));
+      const __mmask8 fail1 = _mm512_cmpgt_epi64_mask(_mm512_madd52lo_epu64(r1, d, k17), tests[1]);
+      d = _mm512_add_epi64(d, differing(q[6], even + 2));
+      const __mmask8 fail2 = _mm512_cmpgt_epi64_mask(_mm512_madd52lo_epu64(r2, d, k17), tests[2]);
+      d = _mm512_add_epi64(d, differing(q[7], even + 3));
+      const __mmask8 fail3 = _mm512_cmpgt_epi64_mask(_mm512_madd52lo_epu64(r3, d, k17), tests[3]);
+      if (fail3 != 0xFF) {
+        __m512i words = _mm512_mask_sub_epi64(_mm512_set1_epi64(8), fail0, _mm512_set1_epi64(8), one);
+        words = _mm512_mask_sub_epi64(words, fail1, words, one);
+        words = _mm512_mask_sub_epi64(words, fail2, words, one);
+        const __m512i r_bits = _mm512_sub_epi64(_mm512_setzero_si512(), r3);
+        if (admit_staged(d, r_bits, pos.query_bits, static_cast<__mmask8>(~fail3), words, bound, hit)) {
+          *compared += 8 * kLanes * b - sum_lanes(lost);
+          return b;
+        }
+      }
+      lost = _mm512_mask_add_epi64(lost, fail0, lost, one);
+      lost = _mm512_mask_add_epi64(lost, fail1, lost, one);
+      lost = _mm512_mask_add_epi64(lost, fail2, lost, one);
+    }
   }
-  return true;
+  *compared += 8 * kLanes * b - sum_lanes(lost);
+  return b;
 }
 
-// One pass over the words of one parity: untested words first, then tested ones.
-template <bool kPair>
-KIVO_AVX512 inline bool staged_pass(const uint64_t *words, const uint64_t *bits, int count, int &p,
-                                    int first_tested, const Positions &pos, Staged &first, Staged &second) {
-  int split = first_tested - p;
-  split = split < 0 ? 0 : split > count ? count : split;
-  staged_words<kPair, false>(words, bits, 0, split, p, pos, first, second);
-  return staged_words<kPair, true>(words, bits, split, count, p, pos, first, second);
+// D of the count words at w against query words q, added to d; partial[k] is D after word k.
+template <int kCount>
+KIVO_AVX512 inline __m512i add_group(const uint64_t *w, const uint64_t *q, int count, __m512i d, __m512i *partial) {
+  const int stop = kCount > 0 ? kCount : count;
+#pragma GCC unroll 8
+  for (int k = 0; k < stop; ++k) {
+    d = _mm512_add_epi64(d, differing(broadcast(q[k]), w + k));
+    partial[k] = d;
+  }
+  return d;
 }
 
-// Whether a finished staged batch has an admitted lane (filling hit).
-KIVO_AVX512 inline bool staged_admits(const Staged &g, const Positions &pos, int64_t bound, BatchHit *hit) {
-  if (g.alive == 0) return false;
-  // R = 17 D - Y; A = (D + Q - R) / 2; B = D - A.
-  const __m512i r_bits = _mm512_sub_epi64(_mm512_add_epi64(_mm512_slli_epi64(g.d, 4), g.d), g.y);
-  const __m512i query_bits = _mm512_set1_epi64(static_cast<int64_t>(pos.query_bits));
-  const __m512i a = _mm512_srli_epi64(_mm512_sub_epi64(_mm512_add_epi64(g.d, query_bits), r_bits), 1);
-  return admit(Tally{a, _mm512_sub_epi64(g.d, a), g.words}, g.alive, bound, hit) != 0;
+// D of the count words at w against query words q, in two independent sums.
+KIVO_AVX512 inline __m512i sum_words(const uint64_t *w, const uint64_t *q, int count) {
+  __m512i even = _mm512_setzero_si512();
+  __m512i odd = _mm512_setzero_si512();
+  int k = 0;
+  for (; k + 2 <= count; k += 2) {
+    even = _mm512_add_epi64(even, differing(broadcast(q[k]), w + k));
+    odd = _mm512_add_epi64(odd, differing(broadcast(q[k + 1]), w + k + 1));
+  }
+  if (k < count) even = _mm512_add_epi64(even, differing(broadcast(q[k]), w + k));
+  return _mm512_add_epi64(even, odd);
 }
 
-// Scores staged batch c of the chunk, and c + 1 with kPair; returns how many of them precede the
-// first with an admitted lane (filling hit), adding their words to total.
-template <bool kPair>
-KIVO_AVX512 inline int score_staged(const Streams &s, uint64_t c, int n, int first_tested, const Positions &pos,
-                                    int64_t bound, __m512i &total, BatchHit *hit) {
-  const Staged fresh{_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512(), 0xFF};
-  Staged first = fresh;
-  Staged second = fresh;
+// Scores staged batch c of the chunk: n words in pruning order, tests from position first_tested
+// on. Positions go in groups of up to 8 within a pass, tested once, at the group's last position;
+// only a group in which some lane fails is tested position by position (the measure never
+// decreases, so a lane within the limit at a group's end was within it throughout).
+KIVO_AVX512 bool score_staged(const Streams &s, const RunningBits &run, uint64_t c, int n, int first_tested,
+                              const Positions &pos, int64_t bound, __m512i &total, BatchHit *hit) {
   const int half = n / 2;
-  int p = 0;
-  const bool open =
-      staged_pass<kPair>(s.odd + kLanes * c, s.odd_bits + kLanes * c, half, p, first_tested, pos, first, second) &&
-      staged_pass<kPair>(s.even + kLanes * c, s.even_bits + kLanes * c, n - half, p, first_tested, pos, first, second);
-  if (open && staged_admits(first, pos, bound, hit)) return 0;
-  total = _mm512_add_epi64(total, first.words);
-  if constexpr (kPair) {
-    if (open && staged_admits(second, pos, bound, hit)) return 1;
-    total = _mm512_add_epi64(total, second.words);
-    return 2;
+  const uint64_t m = kLanes * c;
+  // R after position p: run.odd[m + p + 1] - run.odd[m] in the first pass; in the second, the
+  // whole first pass plus run.even[m + p - half + 1] - run.even[m].
+  const __m512i odd_base = load(run.odd + m);
+  const __m512i offsets[2] = {_mm512_sub_epi64(_mm512_setzero_si512(), odd_base),
+                              _mm512_sub_epi64(_mm512_sub_epi64(load(run.odd + m + half), odd_base), load(run.even + m))};
+  __m512i d = _mm512_setzero_si512();
+  __m512i words = _mm512_setzero_si512();
+  __mmask8 alive = 0xFF;
+  for (int p = 0; p < n;) {
+    const bool first = p < half;
+    const int pass_end = first ? half : n;
+    const uint64_t *w = (first ? s.odd + p : s.even + (p - half)) + m;
+    if (p < first_tested) {
+      const int until = first_tested < pass_end ? first_tested : pass_end;
+      d = _mm512_add_epi64(d, sum_words(w, pos.word + p, until - p));
+      words = _mm512_mask_add_epi64(words, alive, words, _mm512_set1_epi64(until - p));
+      p = until;
+      continue;
+    }
+    const int count = pass_end - p < 8 ? pass_end - p : 8;
+    const uint64_t *bits = (first ? run.odd + p + 1 : run.even + (p - half) + 1) + m;
+    const __m512i offset = offsets[first ? 0 : 1];
+    __m512i partial[8];
+    const __m512i d_end = count == 8 ? add_group<8>(w, pos.word + p, 8, d, partial)
+                                     : add_group<0>(w, pos.word + p, count, d, partial);
+    const int last = p + count - 1;
+    const __m512i last_bound = _mm512_add_epi64(_mm512_set1_epi64(pos.bound[last]), offset);
+    if ((fails(d_end, load(bits + count - 1), last_bound) & alive) == 0) {
+      words = _mm512_mask_add_epi64(words, alive, words, _mm512_set1_epi64(count));
+    } else {
+      for (int k = 0; k < count; ++k) {
+        words = _mm512_mask_add_epi64(words, alive, words, _mm512_set1_epi64(1));
+        const __m512i limit = _mm512_add_epi64(_mm512_set1_epi64(pos.bound[p + k]), offset);
+        alive &= static_cast<__mmask8>(~fails(partial[k], load(bits + k), limit));
+      }
+      if (alive == 0) break;
+    }
+    d = d_end;
+    p += count;
   }
-  return 1;
+  if (alive != 0) {
+    const __m512i r_bits = _mm512_add_epi64(load(run.even + m + (n - half)), offsets[1]);
+    if (admit_staged(d, r_bits, pos.query_bits, alive, words, bound, hit)) return true;
+  }
+  total = _mm512_add_epi64(total, words);
+  return false;
 }
 
 KIVO_AVX512 uint64_t scan_staged(const uint64_t *query, const uint64_t *reference, int n, int first_tested,
                                  uint32_t limit, int64_t bound, uint64_t batches, uint64_t *compared,
                                  BatchHit *hit) {
   Streams s;
+  RunningBits run;
   Positions pos;
   prepare_positions(query, n, limit, pos);
   const int half = n / 2;
+  first_tested = first_failable(n, first_tested, limit);
   __m512i total = _mm512_setzero_si512();
   uint64_t b = 0;
   while (b < batches) {
-    const uint64_t c = b % kChunk;  // chunks hold an even number of batches, so pairs never straddle
-    if (c == 0) {
-      const uint64_t chunk = batches - b < kChunk ? batches - b : kChunk;
-      const uint64_t *r = reference + 2 * kLanes * b;
-      stage(r, kLanes * chunk + static_cast<uint64_t>(n - half) - 1,
-            half > 0 ? kLanes * chunk + static_cast<uint64_t>(half) - 1 : 0, s);
-      prefetch(r, 2 * kLanes * kChunk, 2 * kLanes * kChunk);
+    const uint64_t chunk = chunk_size(b, batches);
+    const uint64_t evens = kLanes * chunk + static_cast<uint64_t>(n - half) - 1;
+    const uint64_t odds = half > 0 ? kLanes * chunk + static_cast<uint64_t>(half) - 1 : 0;
+    const uint64_t *r = reference + 2 * kLanes * b;
+    stage(r, evens, odds, s);
+    run_bits(s, evens, odds, run);
+    for (uint64_t c = 0; c < chunk; ++c, ++b) {
+      prefetch_batch<kLanes>(reference, b);
+      if (score_staged(s, run, c, n, first_tested, pos, bound, total, hit)) {
+        *compared += sum_lanes(total);
+        return b;
+      }
     }
-    const int group = b + 1 < batches ? 2 : 1;
-    const int stop = group == 2 ? score_staged<true>(s, c, n, first_tested, pos, bound, total, hit)
-                                : score_staged<false>(s, c, n, first_tested, pos, bound, total, hit);
-    if (stop < group) {
-      b += static_cast<uint64_t>(stop);
-      break;
-    }
-    b += static_cast<uint64_t>(group);
   }
   *compared += sum_lanes(total);
   return b;
