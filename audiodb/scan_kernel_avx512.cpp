@@ -113,11 +113,6 @@ KIVO_AVX512 inline __m512i differing(__m512i q, const uint64_t *words) {
   return _mm512_popcnt_epi64(_mm512_xor_si512(q, load(words)));
 }
 
-// Lanes failing a test: 17 D - R > bound.
-KIVO_AVX512 inline __mmask8 fails(__m512i d, __m512i r, __m512i bound) {
-  return _mm512_cmpgt_epi64_mask(_mm512_sub_epi64(_mm512_add_epi64(_mm512_slli_epi64(d, 4), d), r), bound);
-}
-
 // Stages evens even and odds odd words; reads reference[0 .. max(2 evens - 2, 2 odds - 1)].
 KIVO_AVX512 void stage(const uint64_t *reference, uint64_t evens, uint64_t odds, Streams &s) {
   const __m512i pick_even = _mm512_setr_epi64(0, 2, 4, 6, 8, 10, 12, 14);
@@ -230,19 +225,30 @@ KIVO_AVX512 inline __m512i sum_words(const uint64_t *w, const uint64_t *q, int c
   return _mm512_add_epi64(even, odd);
 }
 
+// The lanes among alive within the limit after a position of a pass: with D there, the pass's
+// running bit count at bits and minus its offset, 17 D - R in one multiply-add against bound.
+KIVO_AVX512 inline __mmask8 within_staged(__mmask8 alive, __m512i d, const uint64_t *bits, __m512i minus_offset,
+                                          int64_t bound) {
+  const __m512i y = _mm512_madd52lo_epu64(_mm512_sub_epi64(minus_offset, load(bits)), d, _mm512_set1_epi64(17));
+  return _mm512_mask_cmple_epi64_mask(alive, y, _mm512_set1_epi64(bound));
+}
+
 // Scores staged batch c of the chunk: n words in pruning order, tests from position first_tested
-// on. Positions go in groups of up to 8 within a pass, tested once, at the group's last position;
-// only a group in which some lane fails is tested position by position (the measure never
-// decreases, so a lane within the limit at a group's end was within it throughout).
+// on. Positions go in groups of up to 8 within a pass, tested once, at the group's last position.
+// The measure never decreases, so a lane within the limit at a group's end was within it
+// throughout, and a lane failing first at position f of a group compared 1 + (the positions
+// before the last it was within the limit at) words: only a group in which some lane fails is
+// tested at every position, and those tests are independent of each other.
 KIVO_AVX512 bool score_staged(const Streams &s, const RunningBits &run, uint64_t c, int n, int first_tested,
                               const Positions &pos, int64_t bound, __m512i &total, BatchHit *hit) {
   const int half = n / 2;
   const uint64_t m = kLanes * c;
   // R after position p: run.odd[m + p + 1] - run.odd[m] in the first pass; in the second, the
-  // whole first pass plus run.even[m + p - half + 1] - run.even[m].
+  // whole first pass plus run.even[m + p - half + 1] - run.even[m]. Kept as minus the offsets.
   const __m512i odd_base = load(run.odd + m);
-  const __m512i offsets[2] = {_mm512_sub_epi64(_mm512_setzero_si512(), odd_base),
-                              _mm512_sub_epi64(_mm512_sub_epi64(load(run.odd + m + half), odd_base), load(run.even + m))};
+  const __m512i minus_offsets[2] = {
+      odd_base, _mm512_sub_epi64(_mm512_add_epi64(odd_base, load(run.even + m)), load(run.odd + m + half))};
+  const __m512i one = _mm512_set1_epi64(1);
   __m512i d = _mm512_setzero_si512();
   __m512i words = _mm512_setzero_si512();
   __mmask8 alive = 0xFF;
@@ -259,27 +265,27 @@ KIVO_AVX512 bool score_staged(const Streams &s, const RunningBits &run, uint64_t
     }
     const int count = pass_end - p < 8 ? pass_end - p : 8;
     const uint64_t *bits = (first ? run.odd + p + 1 : run.even + (p - half) + 1) + m;
-    const __m512i offset = offsets[first ? 0 : 1];
+    const __m512i minus_offset = minus_offsets[first ? 0 : 1];
     __m512i partial[8];
     const __m512i d_end = count == 8 ? add_group<8>(w, pos.word + p, 8, d, partial)
                                      : add_group<0>(w, pos.word + p, count, d, partial);
-    const int last = p + count - 1;
-    const __m512i last_bound = _mm512_add_epi64(_mm512_set1_epi64(pos.bound[last]), offset);
-    if ((fails(d_end, load(bits + count - 1), last_bound) & alive) == 0) {
+    const __mmask8 kept = within_staged(alive, d_end, bits + count - 1, minus_offset, pos.bound[p + count - 1]);
+    if (kept == alive) {
       words = _mm512_mask_add_epi64(words, alive, words, _mm512_set1_epi64(count));
     } else {
-      for (int k = 0; k < count; ++k) {
-        words = _mm512_mask_add_epi64(words, alive, words, _mm512_set1_epi64(1));
-        const __m512i limit = _mm512_add_epi64(_mm512_set1_epi64(pos.bound[p + k]), offset);
-        alive &= static_cast<__mmask8>(~fails(partial[k], load(bits + k), limit));
+      words = _mm512_mask_add_epi64(words, alive, words, one);
+      for (int k = 0; k + 1 < count; ++k) {
+        const __mmask8 within = within_staged(alive, partial[k], bits + k, minus_offset, pos.bound[p + k]);
+        words = _mm512_mask_add_epi64(words, within, words, one);
       }
+      alive = kept;
       if (alive == 0) break;
     }
     d = d_end;
     p += count;
   }
   if (alive != 0) {
-    const __m512i r_bits = _mm512_add_epi64(load(run.even + m + (n - half)), offsets[1]);
+    const __m512i r_bits = _mm512_sub_epi64(load(run.even + m + (n - half)), minus_offsets[1]);
     if (admit_staged(d, r_bits, pos.query_bits, alive, words, bound, hit)) return true;
   }
   total = _mm512_add_epi64(total, words);

@@ -83,15 +83,19 @@ struct RunningBits {
   alignas(64) uint64_t odd[Streams<kLanes>::kLength + 1];
 };
 
+// Running counts of one stream's first count words, then its total up to length.
+inline void run_stream(const uint64_t *bits, uint64_t count, uint64_t length, uint64_t *run) {
+  uint64_t sum = 0;
+  run[0] = 0;
+  for (uint64_t m = 0; m < count; ++m) run[m + 1] = sum += bits[m];
+  for (uint64_t m = count; m < length; ++m) run[m + 1] = sum;
+}
+
 template <int kLanes>
 void run_bits(const Streams<kLanes> &s, uint64_t evens, uint64_t odds, RunningBits<kLanes> &run) {
   const uint64_t length = evens > odds ? evens : odds;
-  run.even[0] = 0;
-  run.odd[0] = 0;
-  for (uint64_t m = 0; m < length; ++m) {
-    run.even[m + 1] = run.even[m] + (m < evens ? s.even_bits[m] : 0);
-    run.odd[m + 1] = run.odd[m] + (m < odds ? s.odd_bits[m] : 0);
-  }
+  run_stream(s.even_bits, evens, length, run.even);
+  run_stream(s.odd_bits, odds, length, run.odd);
 }
 
 }  // namespace kivo::scan
