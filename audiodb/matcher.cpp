@@ -5,7 +5,7 @@
 // stops at the first batch with an admitted offset. Until then nothing was offered, so nothing
 // changed and its counts are exactly those of scoring offset by offset. The stopping batch is
 // offered offset by offset; once an offer moves the threshold or the bound (an offer may tighten
-// or loosen any class's threshold), the rest of the batch is scored again under the new ones.
+// or loosen any class's threshold), the scan resumes at the next offset under the new ones.
 // Offers that check_candidates would drop without any change are not made.
 #include <cstring>
 
@@ -100,13 +100,12 @@ void scan_entry(const Kernel *kernel, const Stage &stage, const AudioEntry *entr
     offset += done * span;
     if (done == batches) continue;
     // Offer the batch in offset order; once an offer has moved the threshold or the bound, the
-    // rest of the batch is scored again under the new ones.
-    int lane = 0;
-    for (; lane < kernel->lanes && offers.threshold == threshold && offers.bound == bound; ++lane, offset += 2) {
+    // scan goes on from the next offset under the new ones.
+    for (int lane = 0; lane < kernel->lanes && offers.threshold == threshold && offers.bound == bound;
+         ++lane, offset += 2) {
       *compared += hit.words[lane];
       if ((hit.admitted >> lane) & 1) offers.offer(hit.scores[lane], offset);
     }
-    for (; lane < kernel->lanes; ++lane, offset += 2) offer_one(stage, reference, offset, offers, compared);
   }
 }
 

@@ -26,6 +26,10 @@ bool supported(Path path) {
 
 }  // namespace
 
+// Only the vector kernels call this, on processors with a population count instruction.
+#if defined(__x86_64__)
+__attribute__((target("popcnt")))
+#endif
 void prepare_positions(const uint64_t *query, int n, uint32_t limit, Positions &pos) {
   const int half = n / 2;
   uint64_t q = 0;
