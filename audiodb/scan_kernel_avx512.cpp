@@ -166,26 +166,26 @@ KIVO_AVX512 uint64_t scan_quick(const uint64_t *query, const uint64_t *reference
       const uint64_t *odd_bits = s.odd_bits + kLanes * c;
       __m512i d = _mm512_add_epi64(_mm512_add_epi64(differing(q[0], odd), differing(q[1], odd + 1)),
                                    _mm512_add_epi64(differing(q[2], odd + 2), differing(q[3], odd + 3)));
-      // -R after position 4 + t: the lane's odd words and its even words 0 ... t.
+      // Minus R after position 4 + t: the lane's odd words and its even words 0 ... t.
       const __m512i r_odd = _mm512_add_epi64(_mm512_add_epi64(load(odd_bits), load(odd_bits + 1)),
                                              _mm512_add_epi64(load(odd_bits + 2), load(odd_bits + 3)));
-      const __m512i r0 = _mm512_sub_epi64(_mm512_sub_epi64(_mm512_setzero_si512(), r_odd), load(even_bits));
-      const __m512i r1 = _mm512_sub_epi64(r0, load(even_bits + 1));
-      const __m512i r2 = _mm512_sub_epi64(r1, load(even_bits + 2));
-      const __m512i r3 = _mm512_sub_epi64(r2, load(even_bits + 3));
+      const __m512i minus_r0 = _mm512_sub_epi64(_mm512_sub_epi64(_mm512_setzero_si512(), r_odd), load(even_bits));
+      const __m512i minus_r1 = _mm512_sub_epi64(minus_r0, load(even_bits + 1));
+      const __m512i minus_r2 = _mm512_sub_epi64(minus_r1, load(even_bits + 2));
+      const __m512i minus_r3 = _mm512_sub_epi64(minus_r2, load(even_bits + 3));
       d = _mm512_add_epi64(d, differing(q[4], even));
-      const __mmask8 fail0 = _mm512_cmpgt_epi64_mask(_mm512_madd52lo_epu64(r0, d, k17), tests[0]);
+      const __mmask8 fail0 = _mm512_cmpgt_epi64_mask(_mm512_madd52lo_epu64(minus_r0, d, k17), tests[0]);
       d = _mm512_add_epi64(d, differing(q[5], even + 1));
-      const __mmask8 fail1 = _mm512_cmpgt_epi64_mask(_mm512_madd52lo_epu64(r1, d, k17), tests[1]);
+      const __mmask8 fail1 = _mm512_cmpgt_epi64_mask(_mm512_madd52lo_epu64(minus_r1, d, k17), tests[1]);
       d = _mm512_add_epi64(d, differing(q[6], even + 2));
-      const __mmask8 fail2 = _mm512_cmpgt_epi64_mask(_mm512_madd52lo_epu64(r2, d, k17), tests[2]);
+      const __mmask8 fail2 = _mm512_cmpgt_epi64_mask(_mm512_madd52lo_epu64(minus_r2, d, k17), tests[2]);
       d = _mm512_add_epi64(d, differing(q[7], even + 3));
-      const __mmask8 fail3 = _mm512_cmpgt_epi64_mask(_mm512_madd52lo_epu64(r3, d, k17), tests[3]);
+      const __mmask8 fail3 = _mm512_cmpgt_epi64_mask(_mm512_madd52lo_epu64(minus_r3, d, k17), tests[3]);
       if (fail3 != 0xFF) {
         __m512i words = _mm512_mask_sub_epi64(_mm512_set1_epi64(8), fail0, _mm512_set1_epi64(8), one);
         words = _mm512_mask_sub_epi64(words, fail1, words, one);
         words = _mm512_mask_sub_epi64(words, fail2, words, one);
-        const __m512i r_bits = _mm512_sub_epi64(_mm512_setzero_si512(), r3);
+        const __m512i r_bits = _mm512_sub_epi64(_mm512_setzero_si512(), minus_r3);
         if (admit_staged(d, r_bits, pos.query_bits, static_cast<__mmask8>(~fail3), words, bound, hit)) {
           *compared += 8 * kLanes * b - sum_lanes(lost);
           return b;
@@ -236,9 +236,9 @@ KIVO_AVX512 inline __mmask8 within_staged(__mmask8 alive, __m512i d, const uint6
 // Scores staged batch c of the chunk: n words in pruning order, tests from position first_tested
 // on. Positions go in groups of up to 8 within a pass, tested once, at the group's last position.
 // The measure never decreases, so a lane within the limit at a group's end was within it
-// throughout, and a lane failing first at position f of a group compared 1 + (the positions
-// before the last it was within the limit at) words: only a group in which some lane fails is
-// tested at every position, and those tests are independent of each other.
+// throughout. Only a group in which some lane fails is tested at every position, each test on
+// its own: a lane failing first at position f compared f + 1 words of the group, that is one
+// plus the positions before the group's last at which it was within the limit.
 KIVO_AVX512 bool score_staged(const Streams &s, const RunningBits &run, uint64_t c, int n, int first_tested,
                               const Positions &pos, int64_t bound, __m512i &total, BatchHit *hit) {
   const int half = n / 2;
