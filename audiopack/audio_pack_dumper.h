@@ -13,7 +13,7 @@
 #include <string>
 
 #include "audiopack/file_handle.h"
-#include "audiopack/file_system.h"
+#include "platform/file_system.h"
 #include "kivo/audio_pack_delegate.h"
 
 namespace kivo {

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "audiopack/file_handle.h"
-#include "audiopack/file_system.h"
+#include "platform/file_system.h"
 #include "kivo/audio_pack_delegate.h"
 
 namespace kivo {

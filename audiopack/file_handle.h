@@ -11,7 +11,7 @@
 #include <optional>
 #include <span>
 
-#include "audiopack/file_system.h"
+#include "platform/file_system.h"
 #include "kivo/bytes.h"
 
 namespace kivo {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "audiopack/file_system.h"
+#include "platform/file_system.h"
 
 namespace kivo::test {
 

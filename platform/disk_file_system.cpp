@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "audiopack/file_system.h"
+#include "platform/file_system.h"
 
 namespace kivo {
 namespace {
