@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <system_error>
 
@@ -12,6 +13,34 @@ namespace kivo {
 namespace {
 
 std::string describeErrno(int error) { return std::error_code(error, std::generic_category()).message(); }
+
+// Writes all of bytes to fd, or gives the error.
+std::optional<std::string> writeAll(int fd, std::span<const uint8_t> bytes) {
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return describeErrno(n < 0 ? errno : EIO);
+    done += size_t(n);
+  }
+  return std::nullopt;
+}
+
+// The mode a newly created file gets: 0666 less the process umask (read without changing it).
+mode_t newFileMode() {
+  static const mode_t mode = [] {
+    mode_t mask = 0022;
+    if (FILE* status = std::fopen("/proc/self/status", "re")) {
+      char line[128];
+      while (std::fgets(line, sizeof line, status)) {
+        unsigned value = 0;
+        if (std::sscanf(line, "Umask: %o", &value) == 1) mask = mode_t(value);
+      }
+      std::fclose(status);
+    }
+    return mode_t(0666 & ~mask);
+  }();
+  return mode;
+}
 
 // A temporary file beside its target, renamed over the target by commit.
 class DiskPendingFile final : public PendingFile {
@@ -25,14 +54,15 @@ class DiskPendingFile final : public PendingFile {
   DiskPendingFile(const DiskPendingFile&) = delete;
   DiskPendingFile& operator=(const DiskPendingFile&) = delete;
 
+  std::optional<std::string> append(std::span<const uint8_t> bytes) override {
+    if (fd_ < 0) return "already finished";
+    return writeAll(fd_, bytes);
+  }
+
   std::optional<std::string> commit(std::span<const uint8_t> bytes) override {
     if (fd_ < 0) return "already finished";
-    for (size_t done = 0; done < bytes.size();) {
-      const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return describeErrno(n < 0 ? errno : EIO);
-      done += size_t(n);
-    }
+    if (auto error = writeAll(fd_, bytes)) return error;
+    if (::fchmod(fd_, newFileMode()) != 0) return describeErrno(errno);
     if (::fsync(fd_) != 0) return describeErrno(errno);
     if (!closeFile()) return describeErrno(errno);
     if (::rename(temporary_.c_str(), target_.c_str()) != 0) return describeErrno(errno);
@@ -106,6 +136,14 @@ std::variant<std::unique_ptr<PendingFile>, std::string> DiskFileSystem::createFi
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return describeErrno(errno);
   return std::make_unique<DiskPendingFile>(path, std::move(temporary), fd);
+}
+
+std::optional<std::string> DiskFileSystem::appendToFile(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return describeErrno(errno);
+  auto error = writeAll(fd, bytes);
+  if (::close(fd) != 0 && !error) error = describeErrno(errno);
+  return error;
 }
 
 }  // namespace kivo

@@ -1,6 +1,7 @@
-// Whole-file storage under KIVOFileHandle: the disk, or (in tests and fuzzing) memory and faults.
-// A file is read whole, and replaced whole: a new version stays invisible until it is committed,
-// so a failed or abandoned write leaves the file as it was. Implementations are thread-safe.
+// The seam through which the library reads and writes files: the disk, or (in tests and fuzzing)
+// memory and faults. A file is read whole and replaced whole: a new version stays invisible until it
+// is committed, so a failed or abandoned write leaves the file as it was. Logs are appended to.
+// Implementations are thread-safe.
 #pragma once
 
 #include <filesystem>
@@ -22,13 +23,18 @@ struct FileContents {
   std::string error;  // otherwise: a description, e.g. "No such file or directory"
 };
 
-// The next version of one file. Destroying it without a successful commit leaves the file as it was.
+// The next version of one file, built by appends. Destroying it without a successful commit leaves
+// the file as it was. One thread at a time.
 class PendingFile {
  public:
   virtual ~PendingFile() = default;
-  // Makes bytes the file's whole content in one step. Returns nothing on success, else an error
-  // description; the file then holds exactly what it held before. Call at most once.
-  virtual std::optional<std::string> commit(std::span<const uint8_t> bytes) = 0;
+  // Adds bytes to the new version, still invisible. Returns nothing on success, else an error
+  // description (the version is then unusable).
+  virtual std::optional<std::string> append(std::span<const uint8_t> bytes) = 0;
+  // Adds bytes, makes the new version durable and puts it in place of the file in one step.
+  // Returns nothing on success, else an error description; the file then holds exactly what it
+  // held before. Call at most once.
+  virtual std::optional<std::string> commit(std::span<const uint8_t> bytes = {}) = 0;
 };
 
 class FileSystem {
@@ -37,14 +43,19 @@ class FileSystem {
   virtual FileContents readFile(const std::filesystem::path& path) = 0;
   // Starts a new version of path (which need not exist yet), or gives an error description.
   virtual std::variant<std::unique_ptr<PendingFile>, std::string> createFile(const std::filesystem::path& path) = 0;
+  // Appends bytes at the end of path, creating it (mode 0644 less the umask) when missing. Returns
+  // nothing on success, else an error description.
+  virtual std::optional<std::string> appendToFile(const std::filesystem::path& path, std::span<const uint8_t> bytes) = 0;
 };
 
-// The real file system. createFile makes a temporary file (owner-only permissions) beside path;
-// commit writes it in full, flushes it to the device and renames it over path.
+// The real file system. createFile makes a uniquely named temporary file beside path; commit
+// flushes it to the device, gives it the permissions of a new file (0644 less the umask), renames it
+// over path and flushes the directory. Stateless: share one freely.
 class DiskFileSystem final : public FileSystem {
  public:
   FileContents readFile(const std::filesystem::path& path) override;
   std::variant<std::unique_ptr<PendingFile>, std::string> createFile(const std::filesystem::path& path) override;
+  std::optional<std::string> appendToFile(const std::filesystem::path& path, std::span<const uint8_t> bytes) override;
 };
 
 }  // namespace kivo

@@ -12,7 +12,7 @@
 #include "common/log_capture.h"
 #include "kivo/error.h"
 #include "kivo/notification_center.h"
-#include "memory_file_system.h"
+#include "common/memory_file_system.h"
 #include "pack_bytes.h"
 #include "recording_delegate.h"
 

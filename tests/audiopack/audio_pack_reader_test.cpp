@@ -11,7 +11,7 @@
 
 #include "audiodb/db_helpers.h"
 #include "common/log_capture.h"
-#include "memory_file_system.h"
+#include "common/memory_file_system.h"
 #include "pack_bytes.h"
 #include "recording_delegate.h"
 #include "stream_helpers.h"

@@ -9,7 +9,7 @@
 
 #include "audiopack/named_exception.h"
 #include "common/log_capture.h"
-#include "memory_file_system.h"
+#include "common/memory_file_system.h"
 
 namespace {
 

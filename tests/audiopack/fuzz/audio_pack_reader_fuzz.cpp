@@ -9,7 +9,7 @@
 #include "audiopack/utf8.h"
 #include "fuzz_check.h"
 #include "kivo/log.h"
-#include "memory_file_system.h"
+#include "common/memory_file_system.h"
 #include "recording_delegate.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "audiodb/db_helpers.h"
 #include "audiopack/audio_pack_dumper.h"
 #include "base_database.h"
-#include "memory_file_system.h"
+#include "common/memory_file_system.h"
 #include "pack_bytes.h"
 #include "stream_helpers.h"
 

@@ -1,21 +1,52 @@
-#include "memory_file_system.h"
+#include "common/memory_file_system.h"
 
 namespace kivo::test {
 
 class MemoryPendingFile final : public PendingFile {
  public:
   MemoryPendingFile(MemoryFileSystem& files, std::string path) : files_(files), path_(std::move(path)) {}
+  std::optional<std::string> append(std::span<const uint8_t> bytes) override {
+    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    return std::nullopt;
+  }
   std::optional<std::string> commit(std::span<const uint8_t> bytes) override {
     std::lock_guard lock(files_.mutex_);
     if (files_.commitError_) return files_.commitError_;
-    files_.files_[path_] = Bytes(bytes.begin(), bytes.end());
+    if (auto crashed = files_.takeWrite()) return crashed;
+    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    files_.files_[path_] = std::move(pending_);
     return std::nullopt;
   }
 
  private:
   MemoryFileSystem& files_;
   std::string path_;
+  Bytes pending_;
 };
+
+std::optional<std::string> MemoryFileSystem::takeWrite() {
+  if (crashAfter_ && writes_ >= *crashAfter_) return "crashed";
+  ++writes_;
+  return std::nullopt;
+}
+
+std::optional<std::string> MemoryFileSystem::appendToFile(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
+  std::lock_guard lock(mutex_);
+  if (auto crashed = takeWrite()) return crashed;
+  Bytes& file = files_[path.string()];
+  file.insert(file.end(), bytes.begin(), bytes.end());
+  return std::nullopt;
+}
+
+void MemoryFileSystem::crashAfter(int writes) {
+  std::lock_guard lock(mutex_);
+  crashAfter_ = writes;
+}
+
+int MemoryFileSystem::writes() const {
+  std::lock_guard lock(mutex_);
+  return writes_;
+}
 
 FileContents MemoryFileSystem::readFile(const std::filesystem::path& path) {
   std::lock_guard lock(mutex_);

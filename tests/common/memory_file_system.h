@@ -1,4 +1,6 @@
-// A FileSystem in memory, with switches that make its operations fail, for pack tests and fuzzing.
+// A FileSystem in memory, with switches that make its operations fail, for tests and fuzzing.
+// A crash point models the process dying: after that many writes reach the "disk", every later
+// write fails, and whatever was appended but not committed is lost.
 #pragma once
 
 #include <map>
@@ -14,6 +16,7 @@ class MemoryFileSystem final : public FileSystem {
  public:
   FileContents readFile(const std::filesystem::path& path) override;
   std::variant<std::unique_ptr<PendingFile>, std::string> createFile(const std::filesystem::path& path) override;
+  std::optional<std::string> appendToFile(const std::filesystem::path& path, std::span<const uint8_t> bytes) override;
 
   void put(const std::filesystem::path& path, Bytes bytes);
   std::optional<Bytes> get(const std::filesystem::path& path) const;
@@ -22,14 +25,23 @@ class MemoryFileSystem final : public FileSystem {
   void failReads(std::optional<std::string> error);
   void failCreates(std::optional<std::string> error);
   void failCommits(std::optional<std::string> error);
+  // After writes more commits or file appends have taken effect, every write fails ("crashed").
+  void crashAfter(int writes);
+  // Commits and file appends that took effect so far.
+  int writes() const;
 
  private:
   friend class MemoryPendingFile;
+  // Takes one write's turn; the error when the crash point has passed. REQUIRES mutex_.
+  std::optional<std::string> takeWrite();
+
   mutable std::mutex mutex_;
   std::map<std::string, Bytes> files_;
   std::optional<std::string> readError_;
   std::optional<std::string> createError_;
   std::optional<std::string> commitError_;
+  std::optional<int> crashAfter_;
+  int writes_ = 0;
 };
 
 }  // namespace kivo::test
