@@ -2,12 +2,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "audiopack/audio_pack_dumper.h"
 #include "kivo/afp_generator.h"
+#include "platform/json_depth.h"
 #include "tools/audio_decode.h"
 #include "tools/subcommands.h"
 
@@ -23,17 +25,23 @@ constexpr const char* kHelp =
     "Each media is named by its file's stem, and described as {\"type\": \"cf\", \"title\": STEM,\n"
     "\"_id\": NAME}. META.json may add to that: an object whose keys are file names or stems and whose\n"
     "values are objects merged into that file's description; an \"_id\" there renames the media.\n"
+    "META.json may nest at most 128 levels of arrays and objects.\n"
     "\n"
     "Exit status: 0 when every file went into the pack, 1 when any could not (the pack then holds the\n"
     "others), 2 on wrong usage.\n";
 
 std::optional<nlohmann::json> readMetadata(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string text(std::istreambuf_iterator<char>(in), {});
+  if (!in && !in.eof()) {
     std::fprintf(stderr, "kivo pack build: cannot read %s\n", path.c_str());
     return std::nullopt;
   }
-  const auto json = nlohmann::json::parse(in, nullptr, false);
+  if (!jsonDepthWithin(text)) {
+    std::fprintf(stderr, "kivo pack build: %s nests deeper than %zu levels\n", path.c_str(), kMaxJsonDepth);
+    return std::nullopt;
+  }
+  const auto json = nlohmann::json::parse(text, nullptr, false);
   if (!json.is_object()) {
     std::fprintf(stderr, "kivo pack build: %s is not a JSON object of descriptions\n", path.c_str());
     return std::nullopt;

@@ -97,6 +97,12 @@ TEST_F(MatchCommand, UnknownAudioAndBadInputs) {
                                                       (dir / "none.wav").string()});
   EXPECT_EQ(partial.status, 1);
   EXPECT_NE(partial.out.find("p.pack: 1 media"), std::string::npos);
+
+  std::ofstream(dir / "deep.json") << "{\"song1\": " + std::string(100000, '[') + std::string(100000, ']') + "}";
+  const auto deep = run(kivo::tool::runPackBuild, {"-o", (dir / "d.pack").string(), "--metadata",
+                                                   (dir / "deep.json").string(), (dir / "song1.wav").string()});
+  EXPECT_EQ(deep.status, 1);
+  EXPECT_NE(deep.err.find("deep.json nests deeper than 128 levels"), std::string::npos) << deep.err;
 }
 
 }  // namespace
