@@ -8,6 +8,7 @@
 #include "kivo/format.h"
 #include "kivo/kivo_matcher.h"
 #include "tools/audio_decode.h"
+#include "tools/library_log.h"
 #include "tools/subcommands.h"
 
 namespace kivo::tool {
@@ -100,13 +101,19 @@ int runMatch(std::span<char*> args) {
   auto matcher = KIVOMatcher::create();
   matcher->setAcceptanceLimit(limit);
   bool ok = true;
-  matcher->beginAdd();
-  for (const auto& pack : packs)
-    if (!matcher->addAudioPackWithPath(pack)) {
-      std::fprintf(stderr, "kivo match: %s: not a readable pack file (see 'kivo pack verify')\n", pack.c_str());
-      ok = false;
+  {
+    LibraryLog log;
+    matcher->beginAdd();
+    for (const auto& pack : packs) {
+      const bool loaded = matcher->addAudioPackWithPath(pack);
+      const auto lines = log.take();
+      if (!loaded)
+        std::fprintf(stderr, "kivo match: %s: not a readable pack file: %s (see 'kivo pack verify')\n", pack.c_str(),
+                     packFailureReason(lines).c_str());
+      ok = ok && loaded;
     }
-  matcher->finishAdd();
+    matcher->finishAdd();
+  }
   if (!ok) return 1;
   if (matcher->count() == 0) std::fputs("kivo match: the packs hold no media\n", stderr);
 

@@ -11,6 +11,7 @@
 #include "kivo/afp_generator.h"
 #include "platform/json_depth.h"
 #include "tools/audio_decode.h"
+#include "tools/library_log.h"
 #include "tools/subcommands.h"
 
 namespace kivo::tool {
@@ -58,6 +59,20 @@ nlohmann::json extrasFor(const nlohmann::json& meta, const std::filesystem::path
   return nlohmann::json::object();
 }
 
+// Why the dumper could not write, from its log lines; empty when it says nothing of the kind.
+std::string writeFailure(const std::vector<std::string>& lines) {
+  for (const std::string_view line : lines)
+    for (const std::string_view prefix : {"Cannot open file for writing: ", "[ERROR] Failed to finish file writting: "})
+      if (line.starts_with(prefix)) {
+        std::string reason(line.substr(prefix.size()));
+        while (!reason.empty() && reason.back() == ':') reason.pop_back();
+        return reason.empty() ? "cannot open" : reason;
+      }
+  for (const std::string_view line : lines)
+    if (line.starts_with("[ERROR]")) return std::string(line.substr(8));
+  return {};
+}
+
 }  // namespace
 
 int runPackBuild(std::span<char*> args) {
@@ -89,7 +104,13 @@ int runPackBuild(std::span<char*> args) {
     meta = std::move(*read);
   }
 
+  LibraryLog log;
   auto dumper = KIVOAudioPackDumper::startDumpWithPathURL(out);
+  // The new file is opened before any work, so an unwritable place is told at once.
+  if (auto reason = writeFailure(log.take()); !reason.empty()) {
+    std::fprintf(stderr, "kivo pack build: cannot write %s: %s\n", out.c_str(), reason.c_str());
+    return 1;
+  }
   nlohmann::json media = nlohmann::json::object();
   bool ok = true;
   for (const auto& name : files) {
@@ -130,7 +151,9 @@ int runPackBuild(std::span<char*> args) {
     std::printf("%s: %s, %.2f s, %zu words\n", name.c_str(), id.c_str(), double(samples.size()) / 16000, afp->size() / 8);
   }
   if (!dumper->finishWithMetadata({{"media", media}})) {
-    std::fprintf(stderr, "kivo pack build: cannot write %s\n", out.c_str());
+    auto reason = writeFailure(log.take());
+    std::fprintf(stderr, "kivo pack build: cannot write %s: %s\n", out.c_str(),
+                 reason.empty() ? "the file was not replaced" : reason.c_str());
     return 1;
   }
   std::printf("%s: %zu media\n", out.c_str(), media.size());

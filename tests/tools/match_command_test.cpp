@@ -1,5 +1,6 @@
 // kivo pack build and kivo match, end to end on generated recordings.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -86,7 +87,9 @@ TEST_F(MatchCommand, UnknownAudioAndBadInputs) {
   std::ofstream(dir / "bad.pack") << "not a pack";
   const auto bad = run(kivo::tool::runMatch, {"--pack", (dir / "bad.pack").string(), (dir / "noise.wav").string()});
   EXPECT_EQ(bad.status, 1);
-  EXPECT_NE(bad.err.find("bad.pack: not a readable pack file"), std::string::npos) << bad.err;
+  EXPECT_EQ(bad.err, "kivo match: " + (dir / "bad.pack").string() +
+                        ": not a readable pack file: too short for a pack file (16 bytes or less) (see 'kivo pack "
+                        "verify')\n");
 
   const auto missing = run(kivo::tool::runMatch, {"--pack", (dir / "ref.pack").string(), (dir / "none.wav").string()});
   EXPECT_EQ(missing.status, 1);
@@ -97,6 +100,20 @@ TEST_F(MatchCommand, UnknownAudioAndBadInputs) {
                                                       (dir / "none.wav").string()});
   EXPECT_EQ(partial.status, 1);
   EXPECT_NE(partial.out.find("p.pack: 1 media"), std::string::npos);
+
+  // An unwritable place is told before any work, in one line.
+  const auto unwritable = run(kivo::tool::runPackBuild, {"-o", (dir / "none" / "x.pack").string(), (dir / "song1.wav").string()});
+  EXPECT_EQ(unwritable.status, 1);
+  EXPECT_EQ(unwritable.out, "");
+  EXPECT_EQ(unwritable.err, "kivo pack build: cannot write " + (dir / "none" / "x.pack").string() +
+                                ": No such file or directory\n");
+
+  // New packs follow the umask.
+  const mode_t mask = ::umask(022);
+  const auto built = run(kivo::tool::runPackBuild, {"-o", (dir / "m.pack").string(), (dir / "song1.wav").string()});
+  ::umask(mask);
+  EXPECT_EQ(built.status, 0);
+  EXPECT_EQ(std::filesystem::status(dir / "m.pack").permissions(), std::filesystem::perms(0644));
 
   std::ofstream(dir / "deep.json") << "{\"song1\": " + std::string(100000, '[') + std::string(100000, ']') + "}";
   const auto deep = run(kivo::tool::runPackBuild, {"-o", (dir / "d.pack").string(), "--metadata",
