@@ -30,6 +30,8 @@ void printHelp(std::FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Progress lines show as they are written, also through a pipe.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::vector<char*> args;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--verbose") == 0) kivo::tool::setVerbose(true);

@@ -59,6 +59,7 @@ TEST_F(MatchCommand, RecognisesEveryBlockOfAnExcerpt) {
   std::vector<float> excerpt(x.begin() + 64000, x.begin() + 64000 + 104000);
   for (auto& v : excerpt) v *= 0.5f;
   kivo::test::writeWav(dir / "query.wav", 16000, 1, excerpt);
+  std::filesystem::copy_file(dir / "query.wav", dir / "caf\xE9.wav");  // a Latin-1 name: not UTF-8
 
   const auto text = run(kivo::tool::runMatch, {"--pack", (dir / "ref.pack").string(), (dir / "query.wav").string()});
   EXPECT_EQ(text.status, 0) << text.err;
@@ -76,6 +77,12 @@ TEST_F(MatchCommand, RecognisesEveryBlockOfAnExcerpt) {
   EXPECT_EQ(blocks[1]["position"], 8.375);
   EXPECT_EQ(blocks[1]["start"], 3.25);
   EXPECT_EQ(blocks[0]["score"], 0.0);
+
+  const auto latin1 = run(kivo::tool::runMatch, {"--json", "--pack", (dir / "ref.pack").string(), (dir / "caf\xE9.wav").string()});
+  EXPECT_EQ(latin1.status, 0);
+  const auto first = nlohmann::json::parse(latin1.out.substr(0, latin1.out.find('\n')));
+  EXPECT_EQ(first["file"], (dir / "caf\xEF\xBF\xBD.wav").string());
+  EXPECT_EQ(first["media"], "m-002");
 }
 
 TEST_F(MatchCommand, UnknownAudioAndBadInputs) {
