@@ -137,8 +137,6 @@ FileContents DiskFileSystem::readFile(const std::filesystem::path& path) {
 
 std::variant<std::unique_ptr<PendingFile>, std::string> DiskFileSystem::createFile(const std::filesystem::path& path) {
   const std::filesystem::path parent = path.parent_path();
-  std::error_code ec;
-  if (!parent.empty()) std::filesystem::create_directories(parent, ec);  // a failure shows at mkostemp
   std::string temporary = ((parent.empty() ? std::filesystem::path(".") : parent) /
                            (temporaryPrefix(path) + std::to_string(::getpid()) + "-XXXXXX"))
                               .string();
@@ -157,6 +155,13 @@ std::optional<std::string> DiskFileSystem::appendToFile(const std::filesystem::p
 
 std::optional<std::string> DiskFileSystem::renameFile(const std::filesystem::path& from, const std::filesystem::path& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return describeErrno(errno);
+  return std::nullopt;
+}
+
+std::optional<std::string> DiskFileSystem::makeFolder(const std::filesystem::path& path) {
+  std::error_code ec;
+  std::filesystem::create_directories(path, ec);
+  if (ec) return ec.message();
   return std::nullopt;
 }
 

@@ -102,6 +102,7 @@ std::optional<PropertyList> UserDefaults::update(const std::string& key, const C
 bool UserDefaults::persist(uint64_t generation, const std::string& text) {
   std::lock_guard lock(fileMutex_);
   if (written_ >= generation) return true;  // a newer state is already on disk
+  files_->makeFolder(file_.parent_path());  // a failure shows at createFile
   auto created = files_->createFile(file_);
   std::optional<std::string> error;
   if (auto* file = std::get_if<std::unique_ptr<PendingFile>>(&created))

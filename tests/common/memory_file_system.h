@@ -18,6 +18,7 @@ class MemoryFileSystem final : public FileSystem {
   std::variant<std::unique_ptr<PendingFile>, std::string> createFile(const std::filesystem::path& path) override;
   std::optional<std::string> appendToFile(const std::filesystem::path& path, std::span<const uint8_t> bytes) override;
   std::optional<std::string> renameFile(const std::filesystem::path& from, const std::filesystem::path& to) override;
+  std::optional<std::string> makeFolder(const std::filesystem::path&) override { return std::nullopt; }
   void removeAbandonedVersions(const std::filesystem::path&) override {}
 
   void put(const std::filesystem::path& path, Bytes bytes);
