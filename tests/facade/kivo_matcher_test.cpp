@@ -7,7 +7,7 @@
 
 #include "common/log_capture.h"
 #include "common/virtual_time.h"
-#include "fingerprint/signals.h"
+#include "common/signals.h"
 #include "kivo/afp_generator.h"
 #include "kivo/matcher.h"
 
