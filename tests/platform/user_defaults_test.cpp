@@ -91,6 +91,11 @@ TEST(UserDefaults, AnUnreadableFileIsSetAsideAndTheStoreStartsEmpty) {
       "{\"kivo-user-defaults\": 1, \"values\": {\"k\": [\"array\", [[\"bool\", 1]]]}}",
       "{\"kivo-user-defaults\": 1, \"values\": {\"k\": [\"colour\", \"red\"]}}",
       std::string(70, '[') + std::string(70, ']'),
+      "{\"kivo-user-defaults\": 1, \"values\": {\"k\": " + [] {
+        std::string deep;
+        for (int i = 0; i < 100000; ++i) deep += "[\"array\", [";
+        return deep + std::string(200000, ']');
+      }() + "}}",
       std::string("\xff\xfe garbage\0 with nul", 20),
   };
   for (const auto& text : bad) {
