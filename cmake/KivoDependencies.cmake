@@ -4,7 +4,8 @@ find_package(nlohmann_json 3.10 REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
 pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
+pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
 
 # Public: appear in the installed headers. Private: implementation only.
 set(KIVO_PUBLIC_DEPS nlohmann_json::nlohmann_json Threads::Threads)
-set(KIVO_PRIVATE_DEPS PkgConfig::SOXR)
+set(KIVO_PRIVATE_DEPS PkgConfig::SOXR PkgConfig::ALSA)
