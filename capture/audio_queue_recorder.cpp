@@ -5,6 +5,7 @@
 #include <new>
 
 #include "capture/alsa_capture_source.h"
+#include "capture/audio_queue_status.h"
 #include "capture/capture_log.h"
 #include "capture/capture_ring.h"
 #include "kivo/audio_converter.h"
@@ -414,6 +415,7 @@ void KIVOAudioQueueRecorder::captureLoop() {
       const int32_t status = KIVOAudioQueueStatusFromCaptureError(ring_->failure());
       log_->push(CaptureLog::Kind::DebugFile, "[KIVOAudioQueueRecorder] %s OSStatus %ld (%s)", "AudioQueueEnqueueBuffer",
                  long(status), KIVOAudioQueueRecorderStatToString(status).c_str());
+      log_->push(CaptureLog::Kind::Line, "[KIVOAudioQueueRecorder] OSStatus with Symbol: %s", capture::statusSymbol(status));
       log_->push(CaptureLog::Kind::Line, "AudioQueueEnqueueBuffer failed ##### KIVO may works invalid");
       if (!quiet()) {
         dispatch::Queue::main().async([reporter = captureReporter_] {
@@ -430,6 +432,7 @@ void KIVOAudioQueueRecorder::captureLoop() {
     uint8_t* buffer = queueBuffers_[index];
     ring_->read(buffer, kQueueBufferBytes);
     enqueued[index] = false;
+    callbacks_.fetch_add(1);
     if (interrupting_.load()) {
       log_->push(CaptureLog::Kind::DebugFile,
                  "[KIVOAudioQueueRecorder] Interrupting currently... (skipping handle audio buffer)");
@@ -449,24 +452,21 @@ void KIVOAudioQueueRecorder::handleBuffer(const uint8_t* bytes, size_t size) {
   g_lastCallbackTime.store(monotonicSeconds(*captureClock_));
   if (delegate->implementsIncomingSampleBuffer()) delegate->recorderIncomingSampleBuffer(*this, bytes, size);
   if (dropRequested_.exchange(false)) gathered_.store(0);
-  gather(bytes, size);
-
-  const uint64_t gathered = gathered_.load();
-  const uint64_t capacity = capacity_.load();
-  // A block goes out at the required size, or when a size raised while recording outgrew the arrays.
-  if (gathered >= requiredBufferSize_.load() || gathered == capacity) {
-    if (debugMode_.load())
-      log_->push(CaptureLog::Kind::Line, "It's sufficient the audio buffer when sample rate %f. Start match...",
-                 deviceRate_.load());
-    std::memcpy(deliveryBuffer_.get(), gatherBuffer_.get(), gathered);
-    gathered_.store(0);
-    delegate->recorderBuffer(*this, deliveryBuffer_.get(), gathered);
-  }
+  gather(*delegate, bytes, size);
+  if (gathered_.load() >= requiredBufferSize_.load()) deliver(*delegate);
 }
 
-void KIVOAudioQueueRecorder::gather(const uint8_t* bytes, size_t size) {
-  const uint64_t capacity = capacity_.load();
+void KIVOAudioQueueRecorder::deliver(KIVOAudioQueueRecorderDelegate& delegate) {
   const uint64_t gathered = gathered_.load();
+  if (debugMode_.load())
+    log_->push(CaptureLog::Kind::Line, "It's sufficient the audio buffer when sample rate %f. Start match...",
+               deviceRate_.load());
+  std::memcpy(deliveryBuffer_.get(), gatherBuffer_.get(), gathered);
+  gathered_.store(0);
+  delegate.recorderBuffer(*this, deliveryBuffer_.get(), gathered);
+}
+
+void KIVOAudioQueueRecorder::gather(KIVOAudioQueueRecorderDelegate& delegate, const uint8_t* bytes, size_t size) {
   KIVOAudioConverter* converter = activeConverter_.get();
   if (converter) {
     converter->feedBuffer(bytes, size);
@@ -482,6 +482,11 @@ void KIVOAudioQueueRecorder::gather(const uint8_t* bytes, size_t size) {
     bytes = convertedScratch_.get();
     size = *made;
   }
+  // A block size raised while recording can outgrow the arrays until the next start: the full
+  // gather buffer then goes out as it is, so no captured byte is dropped.
+  const uint64_t capacity = capacity_.load();
+  if (capacity - gathered_.load() < size && gathered_.load() > 0) deliver(delegate);
+  const uint64_t gathered = gathered_.load();
   const size_t n = size_t(std::min<uint64_t>(capacity - gathered, size));
   std::memcpy(gatherBuffer_.get() + gathered, bytes, n);
   gathered_.store(uint32_t(gathered + n));

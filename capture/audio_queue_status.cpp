@@ -1,3 +1,5 @@
+#include "capture/audio_queue_status.h"
+
 #include <cerrno>
 
 #include "kivo/audio_queue_recorder.h"
@@ -41,6 +43,12 @@ constexpr const char* kUnknown = "[KIVOAudioQueueRecorder] This is unknown error
 
 }  // namespace
 
+const char* capture::statusSymbol(int32_t status) {
+  for (const auto& entry : kSymbols)
+    if (entry.status == status) return entry.symbol;
+  return kUnknown;
+}
+
 std::string KIVOAudioQueueRecorderStatToString(int32_t status) {
   const auto bits = uint32_t(status);
   std::string text(4, ' ');
@@ -54,10 +62,7 @@ std::string KIVOAudioQueueRecorderStatToString(int32_t status) {
 void KIVOAudioQueueRecorderLogWithOSStatus(std::string_view message, int32_t status) {
   KIVODebugLog("[KIVOAudioQueueRecorder] %@ OSStatus %ld (%@)", message, status,
                KIVOAudioQueueRecorderStatToString(status));
-  const char* symbol = kUnknown;
-  for (const auto& entry : kSymbols)
-    if (entry.status == status) symbol = entry.symbol;
-  logLine(format("[KIVOAudioQueueRecorder] OSStatus with Symbol: %@", symbol));
+  logLine(format("[KIVOAudioQueueRecorder] OSStatus with Symbol: %@", capture::statusSymbol(status)));
 }
 
 int32_t KIVOAudioQueueStatusFromCaptureError(int error) {

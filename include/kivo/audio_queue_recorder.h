@@ -127,6 +127,8 @@ class KIVO_API KIVOAudioQueueRecorder {
   bool inBackground() const { return background_.load(); }
   AudioStreamDescription recordFormat() const;
   uint64_t packetCount() const { return packets_.load(); }
+  // Input callbacks since creation, skipped ones included (diagnostics).
+  uint64_t callbackCount() const { return callbacks_.load(); }
 
   // Opens the capture source (disposing of any earlier one first); false after logging and
   // posting 501 when a step fails. Formats other than 1 channel, 16 bits, "lpcm" are refused.
@@ -179,7 +181,8 @@ class KIVO_API KIVOAudioQueueRecorder {
   bool ensureCapacityLocked();                // REQUIRES control_, capture thread not running
   void captureLoop();
   void handleBuffer(const uint8_t* bytes, size_t size);  // capture thread
-  void gather(const uint8_t* bytes, size_t size);        // capture thread
+  void gather(KIVOAudioQueueRecorderDelegate& delegate, const uint8_t* bytes, size_t size);  // capture thread
+  void deliver(KIVOAudioQueueRecorderDelegate& delegate);  // capture thread: the gathered bytes as a block
   static void converterLog(void* context, const char* line) noexcept;
   void flushReports(std::unique_lock<std::mutex>& lock);  // unlocks, then reports what is pending
 
@@ -201,6 +204,7 @@ class KIVO_API KIVOAudioQueueRecorder {
   std::atomic<bool> running_{false};         // queue state's running flag
   std::atomic<bool> dropRequested_{false};
   std::atomic<uint64_t> packets_{0};
+  std::atomic<uint64_t> callbacks_{0};
   std::atomic<uint32_t> gathered_{0};
   std::atomic<KIVOAudioQueueRecorderDelegate*> delegateRaw_{nullptr};
   std::atomic<bool> enqueueReady_[2] = {false, false};
