@@ -103,11 +103,12 @@ void RecorderHarness::feed(size_t chunks) {
   constexpr size_t kStep = 8;  // well inside the ring between the source and the capture thread
   for (size_t done = 0; done < chunks;) {
     const size_t n = std::min(kStep, chunks - done);
-    const size_t before = delegate->rawBytes();
+    const uint64_t before = recorder.packetCount();  // counted once a buffer is fully handled
+    const uint64_t frames = n * options_.chunkBytes / 2;
     time.advance(options_.period * n);
     done += n;
-    ASSERT_TRUE(pumpUntil([&] { return delegate->rawBytes() >= before + n * options_.chunkBytes; }))
-        << "capture thread took " << delegate->rawBytes() - before << " of " << n * options_.chunkBytes << " bytes";
+    ASSERT_TRUE(pumpUntil([&] { return recorder.packetCount() >= before + frames; }))
+        << "capture thread took " << recorder.packetCount() - before << " of " << frames << " frames";
   }
 }
 
