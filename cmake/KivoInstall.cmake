@@ -15,6 +15,9 @@ install(FILES ${PROJECT_BINARY_DIR}/kivoConfig.cmake ${PROJECT_BINARY_DIR}/kivoC
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kivo)
 
 set(KIVO_PC_PRIVATE_REQUIRES "soxr alsa")
+if(KIVO_GEOCLUE_TARGET)
+  string(APPEND KIVO_PC_PRIVATE_REQUIRES " libgeoclue-2.0")
+endif()
 # Relocatable: the prefix is found from the .pc file's own directory.
 file(RELATIVE_PATH KIVO_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
 configure_file(cmake/kivo.pc.in ${PROJECT_BINARY_DIR}/kivo.pc @ONLY)
