@@ -9,12 +9,12 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "audiodb/db_helpers.h"
+#include "common/db_helpers.h"
 #include "common/log_capture.h"
 #include "common/memory_file_system.h"
-#include "pack_bytes.h"
+#include "common/pack_bytes.h"
 #include "recording_delegate.h"
-#include "stream_helpers.h"
+#include "common/stream_helpers.h"
 
 namespace {
 

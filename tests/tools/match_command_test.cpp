@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "common/temp_dir.h"
-#include "fingerprint/signals.h"
+#include "common/signals.h"
 #include "tools/subcommands.h"
 #include "tools/wav_file.h"
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "audiodb/db_helpers.h"
+#include "common/db_helpers.h"
 #include "audiopack/audio_pack_dumper.h"
-#include "audiopack/pack_bytes.h"
-#include "audiopack/stream_helpers.h"
+#include "common/pack_bytes.h"
+#include "common/stream_helpers.h"
 #include "common/temp_dir.h"
 #include "tools/subcommands.h"
 

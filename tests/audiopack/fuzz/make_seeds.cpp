@@ -6,12 +6,12 @@
 #include <fstream>
 #include <string>
 
-#include "audiodb/db_helpers.h"
+#include "common/db_helpers.h"
 #include "audiopack/audio_pack_dumper.h"
 #include "base_database.h"
 #include "common/memory_file_system.h"
-#include "pack_bytes.h"
-#include "stream_helpers.h"
+#include "common/pack_bytes.h"
+#include "common/stream_helpers.h"
 
 namespace {
 
