@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -118,7 +119,14 @@ int runFingerprint(std::span<char*> args) {
     return 2;
   }
   bool ok = true;
-  for (const auto& file : options.files) ok = fingerprintFile(file, options) && ok;
+  for (const auto& file : options.files) {
+    try {
+      ok = fingerprintFile(file, options) && ok;
+    } catch (const std::bad_alloc&) {  // one file too large for this machine; the others go on
+      std::fprintf(stderr, "kivo fingerprint: %s: out of memory\n", file.c_str());
+      ok = false;
+    }
+  }
   return ok ? 0 : 1;
 }
 

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -122,9 +124,15 @@ int runPackBuild(std::span<char*> args) {
       continue;
     }
     const auto& samples = std::get<DecodedAudio>(decoded).samples;
-    const auto afp = samples.size() <= size_t(std::numeric_limits<int32_t>::max()) / 2
-                         ? AFPFromSample(samples.data(), int32_t(samples.size() * 2))
-                         : std::nullopt;
+    std::optional<Bytes> afp;
+    try {
+      if (samples.size() <= size_t(std::numeric_limits<int32_t>::max()) / 2)
+        afp = AFPFromSample(samples.data(), int32_t(samples.size() * 2));
+    } catch (const std::bad_alloc&) {  // one file too large for this machine; the others go on
+      std::fprintf(stderr, "kivo pack build: %s: out of memory\n", name.c_str());
+      ok = false;
+      continue;
+    }
     if (!afp || afp->empty()) {
       std::fprintf(stderr, "kivo pack build: %s: no fingerprint (too short, too long or mostly silent)\n", name.c_str());
       ok = false;

@@ -14,7 +14,7 @@
 KIVO_EXTERN_C_BEGIN
 
 /* The 64 bands as (centre frequency, width) pairs in Hz, band 0 first, for a 16000 Hz signal. */
-KIVO_API extern const double AFPGeneratorBands[128];
+KIVO_API extern const double AFPGeneratorBands[128] KIVO_SYMBOL(AFPGeneratorBands);
 
 /* An AFP owned by the caller: count words at words (NULL when count is 0). Free with AFPRelease. */
 typedef struct AFP {
@@ -26,10 +26,10 @@ typedef struct AFP {
  * Returns 1 and fills *afp (possibly with no words) when an AFP was made; returns 0 and leaves *afp
  * empty when there are fewer than 1000 samples (logging "Insufficient samples"), when more than 60 %
  * of the frames are silent, or when memory runs out. REQUIRES: afp not NULL. */
-KIVO_API int AFPFromSample(const int16_t *samples, int32_t length, AFP *afp);
+KIVO_API int AFPFromSample(const int16_t *samples, int32_t length, AFP *afp) KIVO_SYMBOL(AFPFromSample);
 
 /* Frees afp's words and empties it. Accepts an empty AFP. */
-KIVO_API void AFPRelease(AFP *afp);
+KIVO_API void AFPRelease(AFP *afp) KIVO_SYMBOL(AFPRelease);
 
 KIVO_EXTERN_C_END
 

@@ -98,175 +98,183 @@ typedef struct AudioChangeCtx {
 
 /* Borrows string (no copy) with its hash; a NULL string gives {NULL, 0}. The hash starts at
  * 15885588 and folds each byte b as h = h * 31 ^ (int8_t)b (sign-extended), modulo 2^32. */
-KIVO_API HashedStr hstr_from_str(const char *string);
+KIVO_API HashedStr hstr_from_str(const char *string) KIVO_SYMBOL(hstr_from_str);
 
 /* Stores a heap copy of string and its hash ({NULL, 0} for NULL); hname's old string is not freed.
  * Returns 1, or 0 when the copy cannot be allocated (hname then {NULL, 0}). */
-KIVO_API int hstr_init_from_str(HashedStr *hname, const char *string);
+KIVO_API int hstr_init_from_str(HashedStr *hname, const char *string) KIVO_SYMBOL(hstr_init_from_str);
 
 /* Stores a heap copy of other's string (or NULL) and takes other's hash as is. Returns 1 or 0
  * (hname then {NULL, 0}). */
-KIVO_API int hstr_init_from_other(HashedStr *hname, const HashedStr *other);
+KIVO_API int hstr_init_from_other(HashedStr *hname, const HashedStr *other) KIVO_SYMBOL(hstr_init_from_other);
 
 /* Replaces hname's string by a copy of string, which may be hname's own string. Returns 1, or 0
  * when the copy cannot be allocated; hname is then unchanged. */
-KIVO_API int hstr_set_str(HashedStr *hname, const char *string);
+KIVO_API int hstr_set_str(HashedStr *hname, const char *string) KIVO_SYMBOL(hstr_set_str);
 
 /* Frees the string and sets {NULL, 0}; a NULL hname is ignored. */
-KIVO_API void hstr_reset(HashedStr *hname);
+KIVO_API void hstr_reset(HashedStr *hname) KIVO_SYMBOL(hstr_reset);
 
 /* True when the hashes are equal and the strings are the same pointer (both NULL included) or
  * byte-equal; always false when the hashes differ. */
-KIVO_API bool hstr_eq(const HashedStr *hname, const HashedStr *other);
+KIVO_API bool hstr_eq(const HashedStr *hname, const HashedStr *other) KIVO_SYMBOL(hstr_eq);
 
 /* Compares strings only (no hash): same pointer is true, either NULL is false, else byte equality. */
-KIVO_API bool hstr_eq_str(const HashedStr *hname, const char *string);
+KIVO_API bool hstr_eq_str(const HashedStr *hname, const char *string) KIVO_SYMBOL(hstr_eq_str);
 
 /* ---- Entries ---- */
 
 /* Name {NULL, 0}, no buffer, size 0, reserved 0, mask set, flag cleared, both links NULL.
  * entry's previous contents are not freed. */
-KIVO_API void adb_entry_init(AudioEntry *entry, uint8_t mask);
+KIVO_API void adb_entry_init(AudioEntry *entry, uint8_t mask) KIVO_SYMBOL(adb_entry_init);
 
 /* Detached copy of other without its fingerprint: new heap name, no buffer, size 0; reserved,
  * mask and both links copied; flag cleared. Returns 1, or 0 with entry untouched. */
-KIVO_API int adb_entry_init_from_other(AudioEntry *entry, const AudioEntry *other);
+KIVO_API int adb_entry_init_from_other(AudioEntry *entry, const AudioEntry *other)
+    KIVO_SYMBOL(adb_entry_init_from_other);
 
 /* Replaces the name by a copy of string (which may be the entry's own name). Returns 1, or 0 with
  * the name unchanged. */
-KIVO_API int adb_entry_set_name(AudioEntry *entry, const char *string);
+KIVO_API int adb_entry_set_name(AudioEntry *entry, const char *string) KIVO_SYMBOL(adb_entry_set_name);
 
 /* Frees the buffer, sets it NULL and clears flag; size is left as it was. */
-KIVO_API void adb_entry_reset_buffer(AudioEntry *entry);
+KIVO_API void adb_entry_reset_buffer(AudioEntry *entry) KIVO_SYMBOL(adb_entry_reset_buffer);
 
 /* Reallocates the buffer to size bytes, keeping contents up to the smaller size (a grown tail is
  * zeroed). Size 0 frees the buffer. Returns 1 (size set, flag cleared), or 0 with entry unchanged. */
-KIVO_API int adb_entry_resize_buffer(AudioEntry *entry, uint64_t size);
+KIVO_API int adb_entry_resize_buffer(AudioEntry *entry, uint64_t size) KIVO_SYMBOL(adb_entry_resize_buffer);
 
 /* Frees any old buffer, then holds size bytes copied from source (zeroed when source is NULL);
  * size 0 leaves no buffer. Returns 1 (size set, flag cleared), or 0 with no buffer. */
-KIVO_API int adb_entry_init_buffer(AudioEntry *entry, const void *source, uint64_t size);
+KIVO_API int adb_entry_init_buffer(AudioEntry *entry, const void *source, uint64_t size)
+    KIVO_SYMBOL(adb_entry_init_buffer);
 
 /* Frees any old buffer, then fills size bytes with one read(2) from fd. Returns 1 (size set, flag
  * cleared); 0 with no buffer when the allocation fails, the read fails or delivers fewer bytes.
  * Size 0 reads nothing and leaves no buffer. */
-KIVO_API int adb_entry_map_buffer(AudioEntry *entry, int fd, uint64_t size);
+KIVO_API int adb_entry_map_buffer(AudioEntry *entry, int fd, uint64_t size) KIVO_SYMBOL(adb_entry_map_buffer);
 
 /* Frees name and buffer; name {NULL, 0}, no buffer, reserved, mask, flag 0, both links NULL.
  * size is not touched. */
-KIVO_API void adb_entry_reset(AudioEntry *entry);
+KIVO_API void adb_entry_reset(AudioEntry *entry) KIVO_SYMBOL(adb_entry_reset);
 
 /* Resets an entry block the database allocated and frees the block. For entries no list reaches
  * any more: the oldentry of a change record once its write has swapped. */
-KIVO_API void adb_entry_free(AudioEntry *entry);
+KIVO_API void adb_entry_free(AudioEntry *entry) KIVO_SYMBOL(adb_entry_free);
 
 /* ---- Database ---- */
 
 /* Side 0, both heads NULL; initialises the four locks with default attributes. */
-KIVO_API void adb_init(AudioDB *db);
+KIVO_API void adb_init(AudioDB *db) KIVO_SYMBOL(adb_init);
 
 /* Destroys the locks, asserts next[0] == next[1] for every entry, frees every entry; heads NULL.
  * REQUIRES: no reader or writer active. */
-KIVO_API void adb_free(AudioDB *db);
+KIVO_API void adb_free(AudioDB *db) KIVO_SYMBOL(adb_free);
 
 /* ---- Reading ---- */
 
 /* Starts a read of db's current side: waits only for the instant of a writer's flip, never for
  * its edits. Holds head_lock[side] shared until adb_reader_end, which must run on the same
  * thread. A thread holding a reader must not start a writer on the same db. */
-KIVO_API void adb_reader_start(AudioReader *rdr, AudioDB *db);
+KIVO_API void adb_reader_start(AudioReader *rdr, AudioDB *db) KIVO_SYMBOL(adb_reader_start);
 
 /* Moves the cursor back to the first entry of the reader's side. REQUIRES: reader started. */
-KIVO_API void adb_reader_restart(AudioReader *rdr);
+KIVO_API void adb_reader_restart(AudioReader *rdr) KIVO_SYMBOL(adb_reader_restart);
 
 /* Returns the entry at the cursor (NULL at the end) and advances along the reader's side. */
-KIVO_API const AudioEntry *adb_reader_next(AudioReader *rdr);
+KIVO_API const AudioEntry *adb_reader_next(AudioReader *rdr) KIVO_SYMBOL(adb_reader_next);
 
 /* Releases the reader's head lock; db and cur become NULL. REQUIRES: reader started. */
-KIVO_API void adb_reader_end(AudioReader *rdr);
+KIVO_API void adb_reader_end(AudioReader *rdr) KIVO_SYMBOL(adb_reader_end);
 
 /* ---- Writing (one writer at a time; start, swap and end on the same thread) ---- */
 
 /* Locks writer_lock (waiting for an earlier writer), fixes wrr->side = db->side, takes
  * head_lock[1 - side] exclusively, swapped = 0, and restarts the walk. */
-KIVO_API void adb_writer_start(AudioWriter *wrr, AudioDB *db);
+KIVO_API void adb_writer_start(AudioWriter *wrr, AudioDB *db) KIVO_SYMBOL(adb_writer_start);
 
 /* Restarts the walk at the writer side's own head, so it sees this writer's earlier edits:
  * cur = NULL, next = head[1 - wrr->side]. */
-KIVO_API void adb_writer_restart(AudioWriter *wrr);
+KIVO_API void adb_writer_restart(AudioWriter *wrr) KIVO_SYMBOL(adb_writer_restart);
 
 /* Returns the entry at next (NULL at the end); when there is one, cur = it and next = its
  * writer-side link. */
-KIVO_API AudioEntry *adb_writer_next(AudioWriter *wrr);
+KIVO_API AudioEntry *adb_writer_next(AudioWriter *wrr) KIVO_SYMBOL(adb_writer_next);
 
 /* Returns cur, the entry last returned by adb_writer_next: taken before the adb_writer_next that
  * finds a match, it is that match's predecessor (NULL for the head). */
-KIVO_API AudioEntry *adb_writer_behind(AudioWriter *wrr);
+KIVO_API AudioEntry *adb_writer_behind(AudioWriter *wrr) KIVO_SYMBOL(adb_writer_behind);
 
 /* Returns the writer side's first entry, head[1 - wrr->side]. */
-KIVO_API AudioEntry *adb_writer_get_head(AudioWriter *wrr);
+KIVO_API AudioEntry *adb_writer_get_head(AudioWriter *wrr) KIVO_SYMBOL(adb_writer_get_head);
 
 /* Returns cur's writer-side link. */
-KIVO_API AudioEntry *adb_writer_get_next(AudioWriter *wrr, AudioEntry *cur);
+KIVO_API AudioEntry *adb_writer_get_next(AudioWriter *wrr, AudioEntry *cur) KIVO_SYMBOL(adb_writer_get_next);
 
 /* Returns the writer-side entry whose successor is named hname (compared with hstr_eq); NULL when
  * hname is NULL, the list is empty, the head has that name or no entry has it. */
-KIVO_API AudioEntry *adb_writer_get_prev(AudioWriter *wrr, const HashedStr *hname);
+KIVO_API AudioEntry *adb_writer_get_prev(AudioWriter *wrr, const HashedStr *hname) KIVO_SYMBOL(adb_writer_get_prev);
 
 /* Raw link edits on the writer side (before the swap) or the old reader side (after it). */
-KIVO_API void adb_writer_set_head_preswap(AudioWriter *wrr, AudioEntry *entry);
-KIVO_API void adb_writer_set_next_preswap(AudioWriter *wrr, AudioEntry *cur, AudioEntry *entry);
-KIVO_API void adb_writer_set_head_postswap(AudioWriter *wrr, AudioEntry *entry);
-KIVO_API void adb_writer_set_next_postswap(AudioWriter *wrr, AudioEntry *cur, AudioEntry *entry);
+KIVO_API void adb_writer_set_head_preswap(AudioWriter *wrr, AudioEntry *entry) KIVO_SYMBOL(adb_writer_set_head_preswap);
+KIVO_API void adb_writer_set_next_preswap(AudioWriter *wrr, AudioEntry *cur, AudioEntry *entry)
+    KIVO_SYMBOL(adb_writer_set_next_preswap);
+KIVO_API void adb_writer_set_head_postswap(AudioWriter *wrr, AudioEntry *entry)
+    KIVO_SYMBOL(adb_writer_set_head_postswap);
+KIVO_API void adb_writer_set_next_postswap(AudioWriter *wrr, AudioEntry *cur, AudioEntry *entry)
+    KIVO_SYMBOL(adb_writer_set_next_postswap);
 
 /* Sets both links of cur, an entry that is in no list yet, to entry. */
-KIVO_API void adb_writer_set_next_detached(AudioWriter *wrr, AudioEntry *cur, AudioEntry *entry);
+KIVO_API void adb_writer_set_next_detached(AudioWriter *wrr, AudioEntry *cur, AudioEntry *entry)
+    KIVO_SYMBOL(adb_writer_set_next_detached);
 
 /* Publishes the writer side to readers, then waits until every reader that started on the old
  * side has ended; afterwards the writer edits the old side (postswap). */
-KIVO_API void adb_writer_swap(AudioWriter *wrr);
+KIVO_API void adb_writer_swap(AudioWriter *wrr) KIVO_SYMBOL(adb_writer_swap);
 
 /* Releases the writer's head lock and writer_lock; db becomes NULL. A writer that made preswap
  * edits must swap (or force-copy) first; one that only looked may end directly. */
-KIVO_API void adb_writer_end(AudioWriter *wrr);
+KIVO_API void adb_writer_end(AudioWriter *wrr) KIVO_SYMBOL(adb_writer_end);
 
 /* Swaps, makes the old reader side a copy of the writer side, and ends: for writers that drop
  * their change records. Entries those edits unlinked are not freed: the caller frees them with
  * adb_entry_free afterwards. */
-KIVO_API void adb_writer_force_copy_and_end(AudioWriter *wrr);
+KIVO_API void adb_writer_force_copy_and_end(AudioWriter *wrr) KIVO_SYMBOL(adb_writer_force_copy_and_end);
 
 /* ---- Changes: preswap on a started writer before its swap, postswap after, in the same order ---- */
 
 /* Moves entry's fields (all but links) into a new block that becomes the writer-side head, both
  * links on the old head; sets wrr->cur to it when cur is NULL. The database now owns entry's name
  * and buffer: the caller must not reset its copy. Returns 1, or 0 with nothing changed. */
-KIVO_API int adb_add_preswap(AudioAddCtx *ctx, AudioWriter *wrr, const AudioEntry *entry);
+KIVO_API int adb_add_preswap(AudioAddCtx *ctx, AudioWriter *wrr, const AudioEntry *entry) KIVO_SYMBOL(adb_add_preswap);
 
 /* Makes the added entry the head of the old reader side too. */
-KIVO_API void adb_add_postswap(AudioAddCtx *ctx);
+KIVO_API void adb_add_postswap(AudioAddCtx *ctx) KIVO_SYMBOL(adb_add_postswap);
 
 /* adb_entry_init_from_other(copied, prev's writer-side successor): the template of a replacement
  * that keeps the old entry's links. REQUIRES: prev has a successor. */
-KIVO_API int adb_replace_get_copy(AudioWriter *wrr, AudioEntry *copied, AudioEntry *prev);
+KIVO_API int adb_replace_get_copy(AudioWriter *wrr, AudioEntry *copied, AudioEntry *prev)
+    KIVO_SYMBOL(adb_replace_get_copy);
 
 /* Moves all of entry's fields, links included, into a new block that takes the place of prev's
  * writer-side successor (of the head when prev is NULL). If wrr->cur is prev, wrr->next becomes the
  * new block. Ownership of entry's name and buffer passes as for adds. Returns 1, or 0 with nothing
  * changed. */
 KIVO_API int adb_replace_preswap(AudioChangeCtx *ctx, AudioWriter *wrr, AudioEntry *prev,
-                                 const AudioEntry *entry);
+                                 const AudioEntry *entry) KIVO_SYMBOL(adb_replace_preswap);
 
 /* Links the replacement on the old reader side in the place and with the successor the old entry
  * has there by now (earlier postswaps included), then frees the old entry. */
-KIVO_API void adb_replace_postswap(AudioChangeCtx *ctx);
+KIVO_API void adb_replace_postswap(AudioChangeCtx *ctx) KIVO_SYMBOL(adb_replace_postswap);
 
 /* Unlinks prev's writer-side successor (the head when prev is NULL) from the writer side; its own
  * links stay, so a reader standing on it moves on. If wrr->cur is prev, wrr->next becomes the
  * successor. REQUIRES: the entry exists. Returns 1. */
-KIVO_API int adb_delete_preswap(AudioChangeCtx *ctx, AudioWriter *wrr, AudioEntry *prev);
+KIVO_API int adb_delete_preswap(AudioChangeCtx *ctx, AudioWriter *wrr, AudioEntry *prev)
+    KIVO_SYMBOL(adb_delete_preswap);
 
 /* Makes the same skip on the old reader side, then frees the deleted entry. */
-KIVO_API void adb_delete_postswap(AudioChangeCtx *ctx);
+KIVO_API void adb_delete_postswap(AudioChangeCtx *ctx) KIVO_SYMBOL(adb_delete_postswap);
 
 KIVO_EXTERN_C_END
 

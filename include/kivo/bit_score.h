@@ -26,28 +26,29 @@
 KIVO_EXTERN_C_BEGIN
 
 /* Population count of every 16-bit value. */
-KIVO_API extern const uint8_t bits_in_16bits[65536];
+KIVO_API extern const uint8_t bits_in_16bits[65536] KIVO_SYMBOL(bits_in_16bits);
 
 /* Number of set bits of x. */
-KIVO_API uint32_t bitcount(uint64_t x);
+KIVO_API uint32_t bitcount(uint64_t x) KIVO_SYMBOL(bitcount);
 
 /* Score of one word pair: B * 2^24 + A * 19461570. */
-KIVO_API uint64_t score(uint64_t q, uint64_t r);
+KIVO_API uint64_t score(uint64_t q, uint64_t r) KIVO_SYMBOL(score);
 
 /* Score of n word pairs, no limit; 0 when n < 1. */
-KIVO_API uint64_t block_score(const uint64_t *query, const uint64_t *reference, int n);
+KIVO_API uint64_t block_score(const uint64_t *query, const uint64_t *reference, int n) KIVO_SYMBOL(block_score);
 
 /* Score of n word pairs, odd-indexed words first, then even-indexed ones. After every word
  * the measure A + A/8 + B is tested against limit; once it is above, the words compared so
  * far are added to *counter and KIVO_REJECTED_SCORE is returned. On completion n is added.
  * counter may be NULL. */
 KIVO_API uint64_t thresholded_block_score(const uint64_t *query, const uint64_t *reference, int n,
-                                          uint32_t limit, uint64_t *counter);
+                                          uint32_t limit, uint64_t *counter) KIVO_SYMBOL(thresholded_block_score);
 
 /* As thresholded_block_score, but the odd-indexed words are only accumulated: the limit is
  * tested after each even-indexed word, on totals that include every odd-indexed word. */
 KIVO_API uint64_t semi_thresholded_block_score(const uint64_t *query, const uint64_t *reference, int n,
-                                               uint32_t limit, uint64_t *counter);
+                                               uint32_t limit, uint64_t *counter)
+    KIVO_SYMBOL(semi_thresholded_block_score);
 
 KIVO_EXTERN_C_END
 

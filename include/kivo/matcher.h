@@ -51,7 +51,7 @@ typedef struct AudioFilter {
 } AudioFilter;
 
 /* The all-pass filter. */
-KIVO_API extern const AudioFilter empty_filter;
+KIVO_API extern const AudioFilter empty_filter KIVO_SYMBOL(empty_filter);
 
 /* Work counters a search adds to: word pairs compared and bytes of reference buffers visited. */
 typedef struct MatchStats {
@@ -60,47 +60,48 @@ typedef struct MatchStats {
 } MatchStats;
 
 /* Empty list for max_count (>= 1) best candidates: capacity max_count + 1, thresholds open. */
-KIVO_API void init_candidates(Candidates *candidates, uint32_t max_count);
+KIVO_API void init_candidates(Candidates *candidates, uint32_t max_count) KIVO_SYMBOL(init_candidates);
 
 /* Offers one candidate: inserts it before every candidate of equal or worse score, keeps the best
  * max_count plus, beyond them, the best candidate of each mask class missing from them and the
  * best remaining mask-0 one, and sets every class's threshold. REQUIRES: entry's mask <= 4. */
 KIVO_API void check_candidates(Candidates *candidates, uint32_t max_count, int64_t score, uint64_t position,
-                               const AudioEntry *entry);
+                               const AudioEntry *entry) KIVO_SYMBOL(check_candidates);
 
 /* Frees the candidate's own entry copy if it has one; entry NULL, size 0, not owned. */
-KIVO_API void reset_candidate(Candidate *candidate);
+KIVO_API void reset_candidate(Candidate *candidate) KIVO_SYMBOL(reset_candidate);
 
 /* Resets every held candidate and frees the items; the list is then empty with no capacity. */
-KIVO_API void free_candidates(Candidates *candidates);
+KIVO_API void free_candidates(Candidates *candidates) KIVO_SYMBOL(free_candidates);
 
 /* Gives every candidate that points into the database its own copy of the entry's name and mask
  * (no fingerprint), so the list stays valid after the reader ends and writers free entries. */
-KIVO_API void own_candidates(Candidates *candidates);
+KIVO_API void own_candidates(Candidates *candidates) KIVO_SYMBOL(own_candidates);
 
 /* Quick stage: offers, for every entry passing filter (NULL for all), the score of the first 8
  * query words (all words when length < 8) at every step-aligned offset. Restarts reader.
  * REQUIRES: reader started; candidates initialised with max_count. stats may be NULL. */
 KIVO_API void match_quick(AudioReader *reader, const uint64_t *query, int length, Candidates *candidates,
-                          uint32_t max_count, const AudioFilter *filter, MatchStats *stats);
+                          uint32_t max_count, const AudioFilter *filter, MatchStats *stats) KIVO_SYMBOL(match_quick);
 
 /* Full stage: offers to result the whole query's score at every step-aligned offset of every
  * entry named like the entry of some candidate of quick. Restarts reader. stats may be NULL. */
 KIVO_API void match_full(AudioReader *reader, const uint64_t *query, int length, const Candidates *quick,
-                         Candidates *result, uint32_t max_count, MatchStats *stats);
+                         Candidates *result, uint32_t max_count, MatchStats *stats) KIVO_SYMBOL(match_full);
 
 /* Whole search under one reader of db: quick stage, full stage into result, own_candidates.
  * REQUIRES: result initialised with max_count; the caller frees it with free_candidates. A query of
  * fewer than 1 word matches nothing. */
 KIVO_API void match(AudioDB *db, const uint64_t *query, int length, Candidates *result, uint32_t max_count,
-                    MatchStats *stats);
+                    MatchStats *stats) KIVO_SYMBOL(match);
 
 /* 1 when the best score is within (length / 2) * a and, unless b < 0, the first candidate on another
  * entry pointer is more than (length / 2) * b worse; else 0 (always 0 for an empty list). */
-KIVO_API int confirm_result_from_candidates(int length, const Candidates *candidates, int64_t a, int64_t b);
+KIVO_API int confirm_result_from_candidates(int length, const Candidates *candidates, int64_t a, int64_t b)
+    KIVO_SYMBOL(confirm_result_from_candidates);
 
 /* Number of bytes cross_correlate writes: count * (count - 1) / 2. */
-KIVO_API size_t correlation_size(const Candidates *candidates);
+KIVO_API size_t correlation_size(const Candidates *candidates) KIVO_SYMBOL(correlation_size);
 
 /* Writes, for each pair (i, j), j < i, in the order (1,0), (2,0), (2,1), (3,0), ..., the mean
  * number of differing bits per step over the first length words of both candidates' buffers (low 8
@@ -108,7 +109,7 @@ KIVO_API size_t correlation_size(const Candidates *candidates);
  * candidates are looked up by name through reader (restarted; NULL skips the lookup), one
  * candidate per database entry. Adds length to *counter (may be NULL) per pair compared. */
 KIVO_API void cross_correlate(AudioReader *reader, const Candidates *candidates, int length, uint8_t *output,
-                              uint64_t *counter);
+                              uint64_t *counter) KIVO_SYMBOL(cross_correlate);
 
 KIVO_EXTERN_C_END
 
