@@ -14,7 +14,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/kivoConfigVersion.cmake C
 install(FILES ${PROJECT_BINARY_DIR}/kivoConfig.cmake ${PROJECT_BINARY_DIR}/kivoConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kivo)
 
-set(KIVO_PC_PRIVATE_REQUIRES "soxr")
+set(KIVO_PC_PRIVATE_REQUIRES "soxr libcurl")
 # Relocatable: the prefix is found from the .pc file's own directory.
 file(RELATIVE_PATH KIVO_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
 configure_file(cmake/kivo.pc.in ${PROJECT_BINARY_DIR}/kivo.pc @ONLY)
