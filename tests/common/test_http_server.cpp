@@ -46,7 +46,7 @@ std::string RecordedRequest::header(const std::string& name) const {
   return found == headers.end() ? "" : found->second;
 }
 
-TestHTTPServer::TestHTTPServer(Scheme scheme) {
+TestHTTPServer::TestHTTPServer(Scheme scheme, bool keepAlive) {
   if (scheme == Scheme::kHTTP) {
     server_ = std::make_unique<httplib::Server>();
     scheme_ = "http";
@@ -58,7 +58,13 @@ TestHTTPServer::TestHTTPServer(Scheme scheme) {
     scheme_ = "https";
   }
   if (!server_->is_valid()) throw std::runtime_error("test server could not be made");
-  server_->set_keep_alive_max_count(1);  // no idle connection keeps stop() waiting
+  if (keepAlive) {
+    server_->set_keep_alive_timeout(1);
+  } else {
+    server_->set_keep_alive_max_count(1);  // no idle connection keeps stop() waiting
+  }
+  server_->new_task_queue = [] { return new httplib::ThreadPool(16); };
+  server_->set_tcp_nodelay(true);
   port_ = server_->bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw std::runtime_error("test server could not bind");
   thread_ = std::thread([this] { server_->listen_after_bind(); });

@@ -45,7 +45,8 @@ class TestHTTPServer {
  public:
   enum class Scheme { kHTTP, kHTTPS, kHTTPSRogue };  // kHTTPSRogue presents the certificate the CA did not sign
 
-  explicit TestHTTPServer(Scheme scheme = Scheme::kHTTPS);
+  // keepAlive lets clients reuse connections (benchmarks); stop() then waits for idle ones to end.
+  explicit TestHTTPServer(Scheme scheme = Scheme::kHTTPS, bool keepAlive = false);
   ~TestHTTPServer();  // stops the server, releasing handlers that wait on release()
   TestHTTPServer(const TestHTTPServer&) = delete;
   TestHTTPServer& operator=(const TestHTTPServer&) = delete;
