@@ -203,10 +203,10 @@ void KIVOHTTP::downloadWithURL(const std::string& url, const std::filesystem::pa
   const std::filesystem::path temporary = destination.parent_path() / ("." + destination.filename().string() + ".XXXXXX");
   auto created = DiskFileSystem().createFile(destination);
   if (auto* error = std::get_if<std::string>(&created)) {
-    sessionQueue_.async([=] {
+    sessionQueue_.async([fail, url, destination, temporary, message = *error] {
       logLine(format("ERROR: Failed to move from %@ to %@", temporary, destination));
       logLine(format("Download failed from %@", url));
-      fail(format("Failed to rename downloaded file: %@", *error));
+      fail(format("Failed to rename downloaded file: %@", message));
     });
     return;
   }

@@ -69,7 +69,7 @@ bool dump(uint16_t type, const Body& body, const std::function<void(const nlmsgh
   for (;;) {
     const ssize_t n = ::recv(socket.get(), buffer, sizeof buffer, 0);
     if (n <= 0) return false;
-    int left = static_cast<int>(n);
+    auto left = static_cast<unsigned>(n);
     for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
       if (h->nlmsg_type == NLMSG_DONE) return true;
       if (h->nlmsg_type == NLMSG_ERROR) return false;
