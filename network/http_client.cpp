@@ -90,20 +90,42 @@ void KIVOHTTP::setDefaultAllowsInsecureHTTP(bool allow) {
   defaults().allowsInsecureHTTP = allow;
 }
 
-net::TransferRequest KIVOHTTP::makeRequest(const std::string& method, const std::string& url) const {
+namespace {
+
+// A request with the client's timeouts, limits and trust settings, without headers.
+net::TransferRequest makeRequest(const KIVOHTTP& http, const std::string& method, const std::string& url) {
   net::TransferRequest request;
   request.method = method;
   request.url = url;
-  request.idleTimeout = seconds(requestTimeout);
-  request.totalTimeout = seconds(std::max(resourceTimeout, requestTimeout));
-  request.maximumBodySize = maximumBodySize;
-  request.certificateAuthorityFile = certificateAuthorityFile;
-  request.allowsInsecureHTTP = allowsInsecureHTTP;
+  request.idleTimeout = seconds(http.requestTimeout);
+  request.totalTimeout = seconds(std::max(http.resourceTimeout, http.requestTimeout));
+  request.maximumBodySize = http.maximumBodySize;
+  request.certificateAuthorityFile = http.certificateAuthorityFile;
+  request.allowsInsecureHTTP = http.allowsInsecureHTTP;
   return request;
 }
 
+// The JSON POST, logged when verboseRequest is on.
+net::TransferRequest makeJSONRequest(const KIVOHTTP& http, const std::string& url, const Bytes& JSONData,
+                                     bool synchronous) {
+  net::TransferRequest request = makeRequest(http, "POST", url);
+  request.body = JSONData;
+  request.headers = http.commonHeaders();
+  setHeader(request.headers, "Content-Type", "application/json");
+  setHeader(request.headers, "Accept", "application/json");
+  if (http.verboseRequest) {
+    logLine(synchronous ? "KIVOHTTP start request: POST with JSON (synchronous)" : "KIVOHTTP start request: POST with JSON");
+    logLine(format("URL: %@", url));
+    logLine(format("HTTP Headers: %@", net::headersForLog(request.headers)));
+    logBody(JSONData, net::bodyTextForLog(JSONData));
+  }
+  return request;
+}
+
+}  // namespace
+
 void KIVOHTTP::getWithURL(const std::string& url, DataCompletion completionHandler) {
-  net::TransferRequest request = makeRequest("GET", url);
+  net::TransferRequest request = makeRequest(*this, "GET", url);
   request.headers = commonHeaders_;
   if (verboseRequest) logLine(format("KIVOHTTP will start reqeust: %@", net::describeRequest(url)));
   net::startTransfer(std::move(request), deliverOnMain(std::move(completionHandler), false));
@@ -137,7 +159,7 @@ void KIVOHTTP::startRequestWithHTTPMethod(const std::string& method, const std::
                                           const std::optional<std::string>& uploadContentType,
                                           const std::optional<Bytes>& uploadData, DataCompletion completionHandler) {
   const std::string boundary = makeBoundary();
-  net::TransferRequest request = makeRequest(method, url);
+  net::TransferRequest request = makeRequest(*this, method, url);
   request.body = bodyDataWithBoundary(boundary, parameters, uploadKey, uploadFileName, uploadContentType, uploadData);
   request.headers = commonHeaders_;
   setHeader(request.headers, "Content-Type", stringOfMultipartFormDataWithBoundary(boundary));
@@ -153,23 +175,8 @@ void KIVOHTTP::startRequestWithHTTPMethod(const std::string& method, const std::
   setNetworkActivityIndicatorVisible(true);
 }
 
-net::TransferRequest KIVOHTTP::makeJSONRequest(const std::string& url, const Bytes& JSONData, bool synchronous) const {
-  net::TransferRequest request = makeRequest("POST", url);
-  request.body = JSONData;
-  request.headers = commonHeaders_;
-  setHeader(request.headers, "Content-Type", "application/json");
-  setHeader(request.headers, "Accept", "application/json");
-  if (verboseRequest) {
-    logLine(synchronous ? "KIVOHTTP start request: POST with JSON (synchronous)" : "KIVOHTTP start request: POST with JSON");
-    logLine(format("URL: %@", url));
-    logLine(format("HTTP Headers: %@", net::headersForLog(request.headers)));
-    logBody(JSONData, net::bodyTextForLog(JSONData));
-  }
-  return request;
-}
-
 void KIVOHTTP::postWithURLJSONData(const std::string& url, const Bytes& JSONData, DataCompletion completionHandler) {
-  net::startTransfer(makeJSONRequest(url, JSONData, false), deliverOnMain(std::move(completionHandler), false));
+  net::startTransfer(makeJSONRequest(*this, url, JSONData, false), deliverOnMain(std::move(completionHandler), false));
   setNetworkActivityIndicatorVisible(true);
 }
 
@@ -179,7 +186,7 @@ std::optional<Bytes> KIVOHTTP::syncPostWithURLJSONData(const std::string& url, c
     std::optional<Bytes> body;  // written before done is signalled
   };
   auto outcome = std::make_shared<Outcome>();
-  net::startTransfer(makeJSONRequest(url, JSONData, true), [outcome](net::TransferResult result) {
+  net::startTransfer(makeJSONRequest(*this, url, JSONData, true), [outcome](net::TransferResult result) {
     const long status = result.response ? result.response->statusCode : -1;
     if (result.error)
       logLine(format("KIVOHTTP request failed with status %ld: %@", status, result.error->description()));
@@ -210,7 +217,7 @@ void KIVOHTTP::downloadWithURL(const std::string& url, const std::filesystem::pa
     });
     return;
   }
-  net::TransferRequest request = makeRequest("GET", url);  // without the common headers
+  net::TransferRequest request = makeRequest(*this, "GET", url);  // without the common headers
   request.maximumBodySize = maximumDownloadSize;
   request.file = std::move(std::get<std::unique_ptr<PendingFile>>(created));
   net::startTransfer(std::move(request), [queue = sessionQueue_, fail, url, destination, temporary,

@@ -34,10 +34,6 @@
 
 namespace kivo {
 
-namespace net {
-struct TransferRequest;
-}
-
 // Header name and value pairs in order; names compare without regard to case.
 using HTTPHeaders = std::vector<std::pair<std::string, std::string>>;
 // Form fields in order. A string value is sent as it is, a number as its decimal text, a boolean
@@ -151,9 +147,6 @@ class KIVO_API KIVOHTTP {
   void setNetworkActivityIndicatorVisible(bool visible);
 
  private:
-  net::TransferRequest makeRequest(const std::string& method, const std::string& url) const;
-  net::TransferRequest makeJSONRequest(const std::string& url, const Bytes& JSONData, bool synchronous) const;
-
   HTTPHeaders commonHeaders_;
   dispatch::Queue sessionQueue_;  // runs download completions, then hands successes to main
 };
