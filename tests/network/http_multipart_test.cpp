@@ -21,6 +21,9 @@ TEST(HTTPMultipart, BoundaryIsAFreshUpperCaseUUID) {
     seen.insert(boundary);
   }
   EXPECT_EQ(seen.size(), 100u);
+  const std::string boundary = KIVOHTTP::makeBoundary();
+  EXPECT_EQ(KIVOHTTP::bodyDataWithBoundary(boundary, {}, {}, {}, {}, {}).size(), 60u);
+  EXPECT_EQ(KIVOHTTP::bodyDataWithBoundary(boundary, {{"a", "b"}}, {}, {}, {}, {}).size(), 165u);
   EXPECT_EQ(KIVOHTTP::stringOfMultipartFormDataWithBoundary("B"), "multipart/form-data; charset=utf-8; boundary=B");
 }
 
