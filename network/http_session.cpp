@@ -205,6 +205,8 @@ class Engine {
  private:
   Engine() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
+    if (!(curl_version_info(CURLVERSION_NOW)->features & CURL_VERSION_ASYNCHDNS))
+      logLine("[WARN] KIVOHTTP: libcurl resolves host names synchronously; a look-up may outlast the timeouts");
     multi_ = curl_multi_init();
     curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, kMaximumHostConnections);
     std::thread([this] { run(); }).detach();
