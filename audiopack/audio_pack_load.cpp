@@ -49,7 +49,7 @@ int get_exact(In *in, void *data, int count) {
 int get_u32(In *in, uint32_t *value) {
   uint8_t bytes[4];
   const int rc = get_exact(in, bytes, 4);
-  *value = uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
+  *value = rc == APACK_OK ? uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3] : 0;
   return rc;
 }
 

@@ -7,6 +7,7 @@
 #include "audiopack/utf8.h"
 #include "kivo/format.h"
 #include "kivo/log.h"
+#include "platform/json_depth.h"
 
 namespace kivo {
 namespace {
@@ -220,7 +221,10 @@ bool KIVOAudioPack::readMetaDataHeader() {
 std::optional<nlohmann::json> KIVOAudioPack::readMetaDatas() {
   const auto text = fileHandle_->readDataToEndOfFile();
   if (!text || text->size() <= 2) return nlohmann::json::object();
-  auto metadata = nlohmann::json::parse(text->begin(), text->end(), nullptr, false);
+  // Text nested beyond the bound is refused unparsed, as text that is not JSON is.
+  const std::string_view view(reinterpret_cast<const char*>(text->data()), text->size());
+  auto metadata = jsonDepthWithin(view) ? nlohmann::json::parse(text->begin(), text->end(), nullptr, false)
+                                        : nlohmann::json(nlohmann::json::value_t::discarded);
   if (metadata.is_discarded()) {
     logLine("[WARN] Failed to parse metadata. Skip...");
     return std::nullopt;

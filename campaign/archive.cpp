@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "kivo/format.h"
+#include "platform/json_depth.h"
 
 namespace kivo {
 namespace {
@@ -91,6 +92,8 @@ const json* KIVOUnarchiver::openArchive(std::span<const uint8_t> data, std::stri
     if (error) *error = archiveError(code, std::move(description));
     return nullptr;
   };
+  if (!jsonDepthWithin({reinterpret_cast<const char*>(data.data()), data.size()}))
+    return fail(KIVOArchiveErrorCodeNotAnArchive, format("archive nests deeper than %d levels", uint64_t(kMaxJsonDepth)));
   try {
     document = json::parse(data.begin(), data.end());
   } catch (const json::parse_error& e) {

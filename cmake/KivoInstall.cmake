@@ -14,7 +14,10 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/kivoConfigVersion.cmake C
 install(FILES ${PROJECT_BINARY_DIR}/kivoConfig.cmake ${PROJECT_BINARY_DIR}/kivoConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kivo)
 
-set(KIVO_PC_PRIVATE_REQUIRES "soxr libcurl")
+set(KIVO_PC_PRIVATE_REQUIRES "soxr alsa libcurl")
+if(KIVO_GEOCLUE_TARGET)
+  string(APPEND KIVO_PC_PRIVATE_REQUIRES " libgeoclue-2.0")
+endif()
 # Relocatable: the prefix is found from the .pc file's own directory.
 file(RELATIVE_PATH KIVO_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
 configure_file(cmake/kivo.pc.in ${PROJECT_BINARY_DIR}/kivo.pc @ONLY)

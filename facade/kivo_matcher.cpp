@@ -1,4 +1,5 @@
 // KIVOMatcher: life cycle, the two-phase add, pack delivery and the standalone writes.
+#include "facade/matcher_state.h"
 #include "kivo/kivo_matcher.h"
 
 #include <algorithm>
@@ -33,84 +34,101 @@ AudioEntry* findOnWriterSide(AudioWriter* writer, const std::string& name, Audio
   return nullptr;
 }
 
+// Unlinks identifier's entry in the open add, adding it to unlinked (freed at finishAdd).
+bool unlinkFromWriter(AudioWriter& writer, std::vector<AudioEntry*>& unlinked, const std::string& identifier) {
+  AudioEntry* prev = nullptr;
+  if (!findOnWriterSide(&writer, identifier, prev)) return false;
+  AudioChangeCtx ctx;
+  if (adb_delete_preswap(&ctx, &writer, prev) != 1) return false;
+  unlinked.push_back(ctx.oldentry);
+  return true;
+}
+
 }  // namespace
 
 std::shared_ptr<KIVOMatcher> KIVOMatcher::create() { return std::shared_ptr<KIVOMatcher>(new KIVOMatcher()); }
 
-KIVOMatcher::KIVOMatcher() { adb_init(&audioDB_); }
+KIVOMatcher::KIVOMatcher() : state_(std::make_unique<State>()) {}
 
-KIVOMatcher::~KIVOMatcher() {
-  if (underWriting_) {
-    logLine("[WARN] KIVOMatcher destroyed during an add: finishing it");
-    finishAdd();
-  }
-  adb_free(&audioDB_);
-}
+// An open add holds the matcher, so none is open here.
+KIVOMatcher::~KIVOMatcher() = default;
 
-void KIVOMatcher::debugLine(const std::string& line) const {
-  if (debugMode_) logLine(line);
-}
+double KIVOMatcher::cutoff() const { return state_->cutoff; }
+void KIVOMatcher::setCutoff(double cutoff) { state_->cutoff = cutoff; }
+bool KIVOMatcher::useCutoffFilter() const { return state_->useCutoffFilter; }
+void KIVOMatcher::setUseCutoffFilter(bool on) { state_->useCutoffFilter = on; }
+bool KIVOMatcher::debugMode() const { return state_->debugMode; }
+void KIVOMatcher::setDebugMode(bool on) { state_->debugMode = on; }
+double KIVOMatcher::acceptanceLimit() const { return state_->acceptanceLimit; }
+void KIVOMatcher::setAcceptanceLimit(double limit) { state_->acceptanceLimit = limit; }
 
 nlohmann::json KIVOMatcher::metadata() const {
-  std::shared_lock lock(mapsMutex_);
+  std::shared_lock lock(state_->mapsMutex);
   nlohmann::json media = nlohmann::json::object();
-  for (const auto& [id, description] : media_) media[id] = *description;
+  for (const auto& [id, description] : state_->media) media[id] = *description;
   return {{"media", std::move(media)}};
 }
 
 size_t KIVOMatcher::count() const {
-  std::shared_lock lock(mapsMutex_);
-  return durationMap_.size();
+  std::shared_lock lock(state_->mapsMutex);
+  return state_->durationMap.size();
 }
 
 // ---- Two-phase add ----
 
 void KIVOMatcher::beginAdd() {
-  if (underWriting_) {
+  if (state_->underWriting) {
     logLine("[WARN] duplicated beginAdd: _underWriting flags is already true");
     return;
   }
-  adb_writer_start(&audioWriter_, &audioDB_);
-  underWriting_ = true;
+  adb_writer_start(&state_->audioWriter, &state_->audioDB);
+  state_->openAdd = shared_from_this();
+  state_->underWriting = true;
 }
 
 void KIVOMatcher::finishAdd() {
-  if (!underWriting_) {
+  if (!state_->underWriting) {
     logLine("[WARN] calling finishAdd without beginAdd: _underWriting flags is false");
     return;
   }
-  adb_writer_force_copy_and_end(&audioWriter_);
+  adb_writer_force_copy_and_end(&state_->audioWriter);
   // No reader can reach the unlinked entries once both sides are the same list again.
-  for (AudioEntry* entry : unlinked_) adb_entry_free(entry);
-  unlinked_.clear();
-  underWriting_ = false;
+  for (AudioEntry* entry : state_->unlinked) adb_entry_free(entry);
+  state_->unlinked.clear();
+  state_->underWriting = false;
+  // The last reference may be this one: the matcher then goes here, after the add has ended.
+  const auto keep = std::move(state_->openAdd);
 }
 
 bool KIVOMatcher::addAudioPackWithPath(const std::filesystem::path& path) {
   if (KIVOAudioPack::loadPath(path, this)) return true;
   // A pack that could not be read whole contributes nothing, not even the records before the fault.
-  std::lock_guard lock(pendingMutex_);
-  if (!afps_.empty() || !identifiersToDelete_.empty())
-    logLine(format("[WARN] discarding %lu records of the unreadable pack %@", afps_.size() + identifiersToDelete_.size(),
+  std::lock_guard lock(state_->pendingMutex);
+  if (!state_->afps.empty() || !state_->identifiersToDelete.empty())
+    logLine(format("[WARN] discarding %lu records of the unreadable pack %@", state_->afps.size() + state_->identifiersToDelete.size(),
                    path.string()));
-  afps_.clear();
-  identifiersToDelete_.clear();
+  state_->afps.clear();
+  state_->identifiersToDelete.clear();
   return false;
 }
 
-bool KIVOMatcher::addEntry(AudioEntry* entry) {
+bool KIVOMatcher::addEntry(AudioEntry& entry) {
+  if (!state_->underWriting) {
+    logLine("[WARN] addEntry without beginAdd");
+    return false;
+  }
   AudioAddCtx ctx;
-  return adb_add_preswap(&ctx, &audioWriter_, entry) == 1;
+  return adb_add_preswap(&ctx, &state_->audioWriter, &entry) == 1;
 }
 
 void KIVOMatcher::addAFP(const Bytes& afp, const std::string& identifier) {
-  if (!underWriting_) {
+  if (!state_->underWriting) {
     logLine("[WARN] addAFP without beginAdd");
     return;
   }
   {
-    std::shared_lock lock(mapsMutex_);
-    if (durationMap_.count(identifier)) {
+    std::shared_lock lock(state_->mapsMutex);
+    if (state_->durationMap.count(identifier)) {
       logLine("[WARN] cannot add afp: duplicated identifier");
       return;
     }
@@ -118,52 +136,42 @@ void KIVOMatcher::addAFP(const Bytes& afp, const std::string& identifier) {
   AudioEntry entry;
   adb_entry_init(&entry, 0);
   if (!adb_entry_set_name(&entry, identifier.c_str()) || !adb_entry_init_buffer(&entry, afp.data(), afp.size()) ||
-      !addEntry(&entry)) {
+      !addEntry(entry)) {
     adb_entry_reset(&entry);
     logLine(format("[WARN] Failed to add AFP %@", identifier));
     return;
   }
-  std::unique_lock lock(mapsMutex_);
-  durationMap_[identifier] = double(afp.size()) * 0.00390625;
-}
-
-bool KIVOMatcher::unlinkFromWriter(const std::string& identifier) {
-  AudioEntry* prev = nullptr;
-  AudioEntry* entry = findOnWriterSide(&audioWriter_, identifier, prev);
-  if (!entry) return false;
-  AudioChangeCtx ctx;
-  if (adb_delete_preswap(&ctx, &audioWriter_, prev) != 1) return false;
-  unlinked_.push_back(ctx.oldentry);
-  return true;
+  std::unique_lock lock(state_->mapsMutex);
+  state_->durationMap[identifier] = double(afp.size()) * 0.00390625;
 }
 
 void KIVOMatcher::deleteAFPWithIdentifier(const std::string& identifier) {
-  if (!underWriting_) {
+  if (!state_->underWriting) {
     logLine("[WARN] deleteAFP without beginAdd");
     return;
   }
   {
-    std::shared_lock lock(mapsMutex_);
-    if (!durationMap_.count(identifier)) {
+    std::shared_lock lock(state_->mapsMutex);
+    if (!state_->durationMap.count(identifier)) {
       logLine("[WARN] skipping deletes not exists identifier");
       return;
     }
   }
-  const bool unlinked = unlinkFromWriter(identifier);
+  const bool unlinked = unlinkFromWriter(state_->audioWriter, state_->unlinked, identifier);
   if (!unlinked) logLine(format("[WARN] Failed to delete AFP %@", identifier));
   // Either way the identifier is gone from the database now.
-  std::unique_lock lock(mapsMutex_);
-  durationMap_.erase(identifier);
+  std::unique_lock lock(state_->mapsMutex);
+  state_->durationMap.erase(identifier);
 }
 
 // ---- Standalone writes ----
 
-bool KIVOMatcher::twoPhaseAddEntry(AudioEntry* entry) {
-  if (underWriting_) return false;
+bool KIVOMatcher::twoPhaseAddEntry(AudioEntry& entry) {
+  if (state_->underWriting) return false;
   AudioWriter writer;
-  adb_writer_start(&writer, &audioDB_);
+  adb_writer_start(&writer, &state_->audioDB);
   AudioAddCtx ctx;
-  const bool added = adb_add_preswap(&ctx, &writer, entry) == 1;
+  const bool added = adb_add_preswap(&ctx, &writer, &entry) == 1;
   if (added) {
     adb_writer_swap(&writer);
     adb_add_postswap(&ctx);
@@ -173,9 +181,9 @@ bool KIVOMatcher::twoPhaseAddEntry(AudioEntry* entry) {
 }
 
 bool KIVOMatcher::removeEntryWithName(const std::string& name) {
-  if (underWriting_) return false;
+  if (state_->underWriting) return false;
   AudioWriter writer;
-  adb_writer_start(&writer, &audioDB_);
+  adb_writer_start(&writer, &state_->audioDB);
   AudioEntry* prev = nullptr;
   bool removed = false;
   if (findOnWriterSide(&writer, name, prev)) {
@@ -190,15 +198,15 @@ bool KIVOMatcher::removeEntryWithName(const std::string& name) {
   return removed;
 }
 
-bool KIVOMatcher::replaceEntry(AudioEntry* entry, const std::string& name) {
-  if (underWriting_) return false;
+bool KIVOMatcher::replaceEntry(AudioEntry& entry, const std::string& name) {
+  if (state_->underWriting) return false;
   AudioWriter writer;
-  adb_writer_start(&writer, &audioDB_);
+  adb_writer_start(&writer, &state_->audioDB);
   AudioEntry* prev = nullptr;
   bool replaced = false;
   if (findOnWriterSide(&writer, name, prev)) {
     AudioChangeCtx ctx;
-    replaced = adb_replace_preswap(&ctx, &writer, prev, entry) == 1;
+    replaced = adb_replace_preswap(&ctx, &writer, prev, &entry) == 1;
     if (replaced) {
       adb_writer_swap(&writer);
       adb_replace_postswap(&ctx);
@@ -211,54 +219,54 @@ bool KIVOMatcher::replaceEntry(AudioEntry* entry, const std::string& name) {
 // ---- Pack delegate ----
 
 void KIVOMatcher::audioPackRetrieveAFPData(KIVOAudioPackAFPData afp) {
-  debugLine(format("retrieved afp %@ %lu bytes", afp.identifier, afp.afp.size()));
+  state_->debug([&] { return format("retrieved afp %@ %lu bytes", afp.identifier, afp.afp.size()); });
   if (!afp.identifier || afp.identifier->empty()) {
-    debugLine("[WARN] skipping not identified AFP");
+    state_->debug("[WARN] skipping not identified AFP");
     return;
   }
   if (afp.afp.empty()) {
-    debugLine(format("[WARN] skipping 0 sized AFP identifier %@", *afp.identifier));
+    state_->debug([&] { return format("[WARN] skipping 0 sized AFP identifier %@", *afp.identifier); });
     return;
   }
-  std::lock_guard lock(pendingMutex_);
-  const bool seen = std::any_of(afps_.begin(), afps_.end(), [&](const auto& a) { return a.identifier == afp.identifier; });
+  std::lock_guard lock(state_->pendingMutex);
+  const bool seen = std::any_of(state_->afps.begin(), state_->afps.end(), [&](const auto& a) { return a.identifier == afp.identifier; });
   if (seen) {
-    debugLine(format("[WARN] KIVOMatcher: found adding duplicated identifier %@. use first one.", *afp.identifier));
+    state_->debug([&] { return format("[WARN] KIVOMatcher: found adding duplicated identifier %@. use first one.", *afp.identifier); });
     return;
   }
-  afps_.push_back(std::move(afp));
+  state_->afps.push_back(std::move(afp));
 }
 
 void KIVOMatcher::audioPackDeleteIfAny(const std::string& identifier) {
-  debugLine(format("retrived delete %@ if any", identifier));
-  std::lock_guard lock(pendingMutex_);
-  identifiersToDelete_.push_back(identifier);
+  state_->debug([&] { return format("retrived delete %@ if any", identifier); });
+  std::lock_guard lock(state_->pendingMutex);
+  state_->identifiersToDelete.push_back(identifier);
 }
 
 bool KIVOMatcher::isRemovedIdentifier(const std::string& identifier) const {
-  std::lock_guard lock(pendingMutex_);
-  return std::find(identifiersToDelete_.begin(), identifiersToDelete_.end(), identifier) != identifiersToDelete_.end();
+  std::lock_guard lock(state_->pendingMutex);
+  return std::find(state_->identifiersToDelete.begin(), state_->identifiersToDelete.end(), identifier) != state_->identifiersToDelete.end();
 }
 
 std::string KIVOMatcher::AFPDescription(const std::string& identifier) const {
-  std::shared_lock lock(mapsMutex_);
-  const auto it = media_.find(identifier);
-  const nlohmann::json* description = it == media_.end() ? nullptr : it->second.get();
+  std::shared_lock lock(state_->mapsMutex);
+  const auto it = state_->media.find(identifier);
+  const nlohmann::json* description = it == state_->media.end() ? nullptr : it->second.get();
   return format("AFP Key %@ [%@] (%@)", identifier, textOf(description, "type").value_or("unknown"),
                 textOf(description, "title").value_or("nil"));
 }
 
 void KIVOMatcher::audioPackFinishLoadWithMetaData(const nlohmann::json& metadata) {
-  debugLine(format("finish to load audio pack with metadata: %@", metadata));
+  state_->debug([&] { return format("finish to load audio pack with metadata: %@", metadata); });
   std::vector<std::string> deletes;
   {
-    std::lock_guard lock(pendingMutex_);
-    deletes = identifiersToDelete_;
+    std::lock_guard lock(state_->pendingMutex);
+    deletes = state_->identifiersToDelete;
   }
-  for (const auto& id : deletes) debugLine(format("Deleting %@", AFPDescription(id)));
+  for (const auto& id : deletes) state_->debug([&] { return format("Deleting %@", AFPDescription(id)); });
   {
-    std::unique_lock lock(mapsMutex_);
-    for (const auto& id : deletes) media_.erase(id);
+    std::unique_lock lock(state_->mapsMutex);
+    for (const auto& id : deletes) state_->media.erase(id);
     const auto media = metadata.is_object() ? metadata.find("media") : metadata.end();
     if (media != metadata.end() && media->is_object()) {
       for (const auto& [key, description] : media->items()) {
@@ -266,13 +274,13 @@ void KIVOMatcher::audioPackFinishLoadWithMetaData(const nlohmann::json& metadata
           logLine(format("[WARN] skipping metadata of %@: not a dictionary", key));
           continue;
         }
-        const auto old = media_.find(key);
-        if (old != media_.end() && debugMode_) {
+        const auto old = state_->media.find(key);
+        if (old != state_->media.end() && state_->debugMode) {
           logLine("Update exists metadata");
           logLine(format("exists: %@", *old->second));
           logLine(format("new: %@", description));
         }
-        media_[key] = std::make_shared<const nlohmann::json>(description);
+        state_->media[key] = std::make_shared<const nlohmann::json>(description);
       }
     }
   }
@@ -280,26 +288,26 @@ void KIVOMatcher::audioPackFinishLoadWithMetaData(const nlohmann::json& metadata
 }
 
 void KIVOMatcher::updateAudioDB() {
-  debugLine("start add afp to audio db");
+  state_->debug("start add afp to audio db");
   std::vector<KIVOAudioPackAFPData> afps;
   std::vector<std::string> deletes;
   {
-    std::lock_guard lock(pendingMutex_);
-    afps.swap(afps_);
-    deletes.swap(identifiersToDelete_);
+    std::lock_guard lock(state_->pendingMutex);
+    afps.swap(state_->afps);
+    deletes.swap(state_->identifiersToDelete);
   }
   auto known = [this](const std::string& id) {
-    std::shared_lock lock(mapsMutex_);
-    return durationMap_.count(id) != 0;
+    std::shared_lock lock(state_->mapsMutex);
+    return state_->durationMap.count(id) != 0;
   };
   for (const auto& afp : afps) {
     const std::string& id = *afp.identifier;
     if (std::find(deletes.begin(), deletes.end(), id) != deletes.end()) {
-      debugLine(format("Skipping to add current afp which marked removed: %@", id));
+      state_->debug([&] { return format("Skipping to add current afp which marked removed: %@", id); });
     } else if (known(id)) {
-      debugLine(format("Skipping current afp which is duplicated: %@", id));
+      state_->debug([&] { return format("Skipping current afp which is duplicated: %@", id); });
     } else {
-      debugLine(format("Adding %@", AFPDescription(id)));
+      state_->debug([&] { return format("Adding %@", AFPDescription(id)); });
       addAFP(afp.afp, id);
     }
   }
@@ -307,7 +315,7 @@ void KIVOMatcher::updateAudioDB() {
     if (known(id))
       deleteAFPWithIdentifier(id);
     else
-      debugLine(format("Skipping delete afp because this identifier could not found in _identifierMap: %@", id));
+      state_->debug([&] { return format("Skipping delete afp because this identifier could not found in _identifierMap: %@", id); });
   }
 }
 
@@ -318,7 +326,7 @@ bool KIVOMatcher::isSameMetadata(const nlohmann::json* a, const nlohmann::json* 
 
 void KIVOMatcher::forEachAudioPack(const AFPVisitor& visit) const {
   AudioReader reader;
-  adb_reader_start(&reader, const_cast<AudioDB*>(&audioDB_));
+  adb_reader_start(&reader, const_cast<AudioDB*>(&state_->audioDB));
   for (const AudioEntry* e = adb_reader_next(&reader); e; e = adb_reader_next(&reader)) {
     KIVOAudioPackAFPData data;
     if (e->name.str) data.identifier = e->name.str;
@@ -330,9 +338,9 @@ void KIVOMatcher::forEachAudioPack(const AFPVisitor& visit) const {
 }
 
 bool KIVOMatcher::isValidIdentifier(const std::string& identifier) const {
-  std::shared_lock lock(mapsMutex_);
-  const auto it = media_.find(identifier);
-  if (it == media_.end()) return false;
+  std::shared_lock lock(state_->mapsMutex);
+  const auto it = state_->media.find(identifier);
+  if (it == state_->media.end()) return false;
   return KIVOMatchResultTypeFromString(textOf(it->second.get(), "type")) != KIVOMatchResultTypePG;
 }
 

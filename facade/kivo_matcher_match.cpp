@@ -6,6 +6,7 @@
 #include "kivo/afp_generator.h"
 #include "kivo/dispatch.h"
 #include "kivo/format.h"
+#include "facade/matcher_state.h"
 #include "kivo/kivo_matcher.h"
 #include "kivo/log.h"
 #include "kivo/matcher.h"
@@ -46,7 +47,7 @@ class QueryWords {
 }  // namespace
 
 std::optional<KIVOMatcher::Results> KIVOMatcher::matchAFP(const std::optional<Bytes>& afp) const {
-  if (underWriting_) {
+  if (state_->underWriting) {
     logLine("[WARN] cannot match when writing mode. use finishAdd before");
     return std::nullopt;
   }
@@ -63,20 +64,20 @@ std::optional<KIVOMatcher::Results> KIVOMatcher::matchAFP(const std::optional<By
   Candidates candidates;
   init_candidates(&candidates, uint32_t(KIVOMatcherMaxCandidates));
   MatchStats stats{};
-  match(const_cast<AudioDB*>(&audioDB_), query.data(), words, &candidates, uint32_t(KIVOMatcherMaxCandidates),
+  match(const_cast<AudioDB*>(&state_->audioDB), query.data(), words, &candidates, uint32_t(KIVOMatcherMaxCandidates),
         &stats);
 
   const int64_t steps = words / 2;
-  const bool filter = useCutoffFilter_;
-  const double cutoff = cutoff_;
+  const bool filter = state_->useCutoffFilter;
+  const double cutoff = state_->cutoff;
   {
-    std::shared_lock lock(mapsMutex_);
+    std::shared_lock lock(state_->mapsMutex);
     for (int i = 0; i < candidates.count; ++i) {
       const Candidate& c = candidates.items[i];
       if (!c.entry || !c.entry->name.str) continue;
       const std::string name = c.entry->name.str;
-      const auto description = media_.find(name);
-      if (description == media_.end()) continue;
+      const auto description = state_->media.find(name);
+      if (description == state_->media.end()) continue;
       const auto& value = *description->second;
       const auto type = value.find("type");
       if (type != value.end() && type->is_string() &&
@@ -84,8 +85,8 @@ std::optional<KIVOMatcher::Results> KIVOMatcher::matchAFP(const std::optional<By
         continue;
       const double score = steps > 0 ? double(c.score / steps) * 0x1p-24 : 0.0;
       if (filter && score < cutoff) continue;
-      const auto duration = durationMap_.find(name);
-      results.emplace_back(name, score, c.position, duration == durationMap_.end() ? 0.0 : duration->second,
+      const auto duration = state_->durationMap.find(name);
+      results.emplace_back(name, score, c.position, duration == state_->durationMap.end() ? 0.0 : duration->second,
                            description->second);
     }
   }
@@ -119,8 +120,8 @@ void KIVOMatcher::matchDoublePCM(Bytes pcm, MatchedHandler matched) {
   group.async(dispatch::Queue::global(), [run, job] { run(0, job->first); });
   group.async(dispatch::Queue::global(), [run, job] { run(job->secondStart, job->second); });
   group.notify(dispatch::Queue::main(), [self, job, matched] {
-    self->debugLine(format("first matched: %@", describe(job->first)));
-    self->debugLine(format("second matched: %@", describe(job->second)));
+    self->state_->debug([&] { return format("first matched: %@", describe(job->first)); });
+    self->state_->debug([&] { return format("second matched: %@", describe(job->second)); });
     const double distanceMs = double(job->secondStart / 2) / 16.0;
     if (matched) matched(self->matchingKeyFromResults(job->first, job->second, distanceMs));
   });
@@ -135,7 +136,7 @@ std::optional<KIVOMatchResult> KIVOMatcher::matchingKeyFromResults(const Results
       if (b.type() == KIVOMatchResultTypePG || b.name() != a.name()) continue;
       // The same media found by chance sits elsewhere; the same passage sits where a predicts.
       if (std::abs(double(b.position()) - expected) > kStepToleranceMs) continue;
-      if (b.score() > acceptanceLimit_) return std::nullopt;
+      if (b.score() > state_->acceptanceLimit) return std::nullopt;
       return b;
     }
   }

@@ -8,6 +8,8 @@ KIVOManager& KIVOManager::sharedManager() {
   return *instance;
 }
 
+std::unique_ptr<KIVOManager> KIVOManager::makeIndependent() { return std::unique_ptr<KIVOManager>(new KIVOManager); }
+
 KIVOManager::KIVOManager() = default;
 
 }  // namespace kivo

@@ -1,10 +1,13 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <system_error>
 
 #include "platform/file_system.h"
@@ -24,6 +27,9 @@ std::optional<std::string> writeAll(int fd, std::span<const uint8_t> bytes) {
   }
   return std::nullopt;
 }
+
+// Temporary files of path's new versions are named PREFIX + "PID-XXXXXX".
+std::string temporaryPrefix(const std::filesystem::path& path) { return "." + path.filename().string() + ".tmp-"; }
 
 // The mode a newly created file gets: 0666 less the process umask (read without changing it).
 mode_t newFileMode() {
@@ -101,6 +107,7 @@ FileContents DiskFileSystem::readFile(const std::filesystem::path& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     contents.status = FileContents::Status::kOpenFailed;
+    contents.missing = errno == ENOENT || errno == ENOTDIR;
     contents.error = describeErrno(errno);
     return contents;
   }
@@ -131,7 +138,7 @@ FileContents DiskFileSystem::readFile(const std::filesystem::path& path) {
 std::variant<std::unique_ptr<PendingFile>, std::string> DiskFileSystem::createFile(const std::filesystem::path& path) {
   const std::filesystem::path parent = path.parent_path();
   std::string temporary = ((parent.empty() ? std::filesystem::path(".") : parent) /
-                           ("." + path.filename().string() + ".XXXXXX"))
+                           (temporaryPrefix(path) + std::to_string(::getpid()) + "-XXXXXX"))
                               .string();
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return describeErrno(errno);
@@ -144,6 +151,32 @@ std::optional<std::string> DiskFileSystem::appendToFile(const std::filesystem::p
   auto error = writeAll(fd, bytes);
   if (::close(fd) != 0 && !error) error = describeErrno(errno);
   return error;
+}
+
+std::optional<std::string> DiskFileSystem::renameFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return describeErrno(errno);
+  return std::nullopt;
+}
+
+std::optional<std::string> DiskFileSystem::makeFolder(const std::filesystem::path& path) {
+  std::error_code ec;
+  std::filesystem::create_directories(path, ec);
+  if (ec) return ec.message();
+  return std::nullopt;
+}
+
+void DiskFileSystem::removeAbandonedVersions(const std::filesystem::path& path) {
+  const std::string prefix = temporaryPrefix(path);
+  const std::filesystem::path parent = path.parent_path().empty() ? "." : path.parent_path();
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(parent, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) != 0) continue;
+    char* end = nullptr;
+    const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+    if (pid <= 0 || *end != '-') continue;
+    if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH) std::filesystem::remove(entry.path(), ec);
+  }
 }
 
 }  // namespace kivo

@@ -19,6 +19,7 @@ namespace kivo {
 struct FileContents {
   enum class Status { kRead, kOpenFailed, kReadFailed };
   Status status = Status::kRead;
+  bool missing = false;  // kOpenFailed because no file (or no folder) is there
   Bytes bytes;        // kRead: the content
   std::string error;  // otherwise: a description, e.g. "No such file or directory"
 };
@@ -46,16 +47,25 @@ class FileSystem {
   // Appends bytes at the end of path, creating it (mode 0644 less the umask) when missing. Returns
   // nothing on success, else an error description.
   virtual std::optional<std::string> appendToFile(const std::filesystem::path& path, std::span<const uint8_t> bytes) = 0;
+  // Moves a file; an existing file at to is replaced. Returns nothing on success, else an error.
+  virtual std::optional<std::string> renameFile(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
+  // Makes a folder and its missing parents. Returns nothing on success, else an error.
+  virtual std::optional<std::string> makeFolder(const std::filesystem::path& path) = 0;
+  // Removes the new versions of path that processes no longer running left unfinished.
+  virtual void removeAbandonedVersions(const std::filesystem::path& path) = 0;
 };
 
-// The real file system. createFile makes a uniquely named temporary file beside path; commit
-// flushes it to the device, gives it the permissions of a new file (0644 less the umask), renames it
-// over path and flushes the directory. Stateless: share one freely.
+// The real file system. createFile makes a uniquely named temporary file beside path
+// (".NAME.tmp-PID-XXXXXX"); commit flushes it to the device, gives it the permissions of a new file
+// (0666 less the umask), renames it over path and flushes the directory. Stateless: share freely.
 class DiskFileSystem final : public FileSystem {
  public:
   FileContents readFile(const std::filesystem::path& path) override;
   std::variant<std::unique_ptr<PendingFile>, std::string> createFile(const std::filesystem::path& path) override;
   std::optional<std::string> appendToFile(const std::filesystem::path& path, std::span<const uint8_t> bytes) override;
+  std::optional<std::string> renameFile(const std::filesystem::path& from, const std::filesystem::path& to) override;
+  std::optional<std::string> makeFolder(const std::filesystem::path& path) override;
+  void removeAbandonedVersions(const std::filesystem::path& path) override;
 };
 
 }  // namespace kivo

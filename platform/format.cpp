@@ -31,10 +31,17 @@ std::string realDigits(double value, char conversion, int precision) {
   std::chars_format style = std::chars_format::fixed;
   if (conversion == 'e' || conversion == 'E') style = std::chars_format::scientific;
   if (conversion == 'g' || conversion == 'G') style = std::chars_format::general;
-  char buffer[400];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), style,
-                              precision < 0 ? 6 : precision);
-  std::string digits(buffer, result.ptr);
+  // Grows until the digits fit: a fixed rendering of 1e300 with 300 decimals needs over 600 bytes.
+  std::string digits(64, '\0');
+  for (;;) {
+    const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), std::fabs(value), style,
+                                      precision < 0 ? 6 : precision);
+    if (result.ec == std::errc()) {
+      digits.resize(size_t(result.ptr - digits.data()));
+      break;
+    }
+    digits.resize(digits.size() * 2);
+  }
   if (conversion == 'E' || conversion == 'G')
     for (char& c : digits) c = c == 'e' ? 'E' : c;
   return digits;

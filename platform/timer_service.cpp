@@ -21,8 +21,12 @@ void TimerService::schedule(const std::shared_ptr<TimerState>& timer, MonotonicT
 
 void TimerService::dropInvalidTop() {
   while (!heap_.empty()) {
-    std::lock_guard timerLock(heap_.top().timer->mutex);
-    if (heap_.top().timer->valid) return;
+    // The entry may hold the last reference: keep the timer alive until its lock is released.
+    const std::shared_ptr<TimerState> timer = heap_.top().timer;
+    {
+      std::lock_guard timerLock(timer->mutex);
+      if (timer->valid) return;
+    }
     heap_.pop();
   }
 }

@@ -1,8 +1,8 @@
 // The settings store: property-list values under text keys, persisted in one file that is
-// replaced atomically on every change (temporary file, fsync, rename, fsync of the directory), so
-// a crash at any instant leaves the old or the new content. A file that cannot be read or parsed
-// is moved aside with a log line and the store starts empty. Thread-safe: every change is one
-// critical section, so concurrent writers lose nothing. One process owns a store file at a time.
+// replaced whole on every change through the file seam, so a crash at any instant leaves the old or
+// the new content. A file that cannot be read or parsed is moved aside with a log line and the
+// store starts empty. Thread-safe: every change is one critical section, so concurrent writers
+// lose nothing.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "kivo/property_list.h"
+#include "platform/file_system.h"
 
 namespace kivo {
 
@@ -28,6 +29,7 @@ class UserDefaults {
 
   // Loads file (a missing file is an empty store; an unreadable one is moved aside).
   explicit UserDefaults(std::filesystem::path file);
+  UserDefaults(std::filesystem::path file, std::shared_ptr<FileSystem> files);
   UserDefaults(const UserDefaults&) = delete;
   UserDefaults& operator=(const UserDefaults&) = delete;
 
@@ -52,6 +54,7 @@ class UserDefaults {
   bool persist(uint64_t generation, const std::string& text);
 
   const std::filesystem::path file_;
+  const std::shared_ptr<FileSystem> files_;
 
   mutable std::mutex mutex_;
   PropertyDictionary values_;  // guarded by mutex_

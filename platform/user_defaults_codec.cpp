@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/json_depth.h"
+
 namespace kivo {
 namespace {
 
@@ -170,6 +172,10 @@ std::string encodeUserDefaults(const PropertyDictionary& values) {
 }
 
 std::optional<PropertyDictionary> decodeUserDefaults(std::string_view text, std::string& error) {
+  if (!jsonDepthWithin(text)) {
+    error = "nested deeper than " + std::to_string(kMaxJsonDepth) + " levels";
+    return std::nullopt;
+  }
   json file = json::parse(text, nullptr, false);
   if (file.is_discarded()) {
     error = "not valid JSON";

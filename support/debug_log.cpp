@@ -1,17 +1,18 @@
 #include "kivo/debug_log.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
+#include <span>
+#include <variant>
 
 #include "kivo/dates.h"
 #include "kivo/log.h"
 #include "platform/clock.h"
+#include "platform/file_system.h"
 
 namespace kivo {
+
+KIVODebugLogger::KIVODebugLogger() : KIVODebugLogger(std::make_shared<DiskFileSystem>()) {}
+KIVODebugLogger::KIVODebugLogger(std::shared_ptr<FileSystem> files) : files_(std::move(files)) {}
+KIVODebugLogger::~KIVODebugLogger() = default;
 
 KIVODebugLogger& KIVODebugLogger::sharedLogger() {
   static auto* instance = new KIVODebugLogger;  // lives for the process
@@ -43,25 +44,28 @@ std::string KIVODebugLogger::datetimeString() {
 }
 
 void KIVODebugLogger::put(std::string_view message) {
-  std::lock_guard lock(mutex_);
-  if (!path_) return;
-  if (firstLoad_) {
-    std::error_code ec;
-    if (std::filesystem::exists(*path_, ec) && !std::filesystem::remove(*path_, ec))
-      logLine(format("Failed to remove old log file: %@", ec.message()));
-    firstLoad_ = false;
+  std::optional<std::string> replaceError;
+  bool dump = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (!path_) return;
+    dump = dumpNSLog_;
+    const std::string entry = format("%@: %@\n", datetimeString(), message);
+    const std::span bytes(reinterpret_cast<const uint8_t*>(entry.data()), entry.size());
+    bool written = false;
+    if (firstLoad_) {
+      firstLoad_ = false;
+      auto created = files_->createFile(*path_);
+      if (auto* file = std::get_if<std::unique_ptr<PendingFile>>(&created))
+        replaceError = (*file)->commit(bytes);
+      else
+        replaceError = std::get<std::string>(created);
+      written = !replaceError;
+    }
+    if (!written) files_->appendToFile(*path_, bytes);
   }
-  if (dumpNSLog_) logLine(message);
-  std::string entry = format("%@: %@\n", datetimeString(), message);
-  int fd = ::open(path_->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return;
-  for (size_t done = 0; done < entry.size();) {
-    ssize_t n = ::write(fd, entry.data() + done, entry.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  ::close(fd);
+  if (replaceError) logLine(format("Failed to remove old log file: %@", *replaceError));
+  if (dump) logLine(message);
 }
 
 }  // namespace kivo

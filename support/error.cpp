@@ -77,7 +77,8 @@ void KIVOError::post(int64_t code, const std::optional<std::string>& reason) {
     if (needed) lastAudioErrorPostTime_ = now;  // claimed here, so two "fourth" faults cannot both post
   }
   if (!needed) {
-    logDebugLine(format("KIVOError: Storing error code %ld but not notify because the discontinueing error is not fault ;-)", code));
+    if (debugLinesEnabled())
+      logLine(format("KIVOError: Storing error code %ld but not notify because the discontinueing error is not fault ;-)", code));
     return;
   }
   logLine(format("KIVOError: Posting error code %d reason [%@]", code, reason.value_or("Unknown")));

@@ -1,7 +1,9 @@
 // Decodes any audio file libsndfile reads into 16000 Hz mono 16-bit PCM, the library's input format.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <variant>
 #include <vector>
@@ -14,8 +16,14 @@ struct DecodedAudio {
   int sourceChannels = 0;
 };
 
-// Channels are averaged to mono and the rate converted with libsoxr at high quality (no dither).
-// On failure returns the reason, one line, without the file name.
-std::variant<DecodedAudio, std::string> decodeAudioFile(const std::string& path);
+// The most samples a decode returns by default: the most AFPFromSample takes (18.6 hours at 16 kHz).
+inline constexpr size_t kMaxDecodedSamples = size_t(std::numeric_limits<int32_t>::max()) / 2;
+
+// Reads the file in fixed chunks, mixing channels to mono and converting the rate with libsoxr at
+// high quality (no dither) as it goes; memory follows the decoded length, never a header's claims.
+// Reads pipes and files whose length is unknown. On failure (unreadable, damaged, or longer than
+// maxSamples at 16 kHz) returns the reason, one line, without the file name.
+std::variant<DecodedAudio, std::string> decodeAudioFile(const std::string& path,
+                                                        size_t maxSamples = kMaxDecodedSamples);
 
 }  // namespace kivo::tool

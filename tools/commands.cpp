@@ -17,6 +17,8 @@ constexpr std::array kCommands{
     Command{"eval", "measure recognition on a folder of music under distortions", runEval},
     Command{"pack", "build, list or verify an audio pack file", runPack},
     Command{"match", "recognise recordings against packs", runMatch},
+    Command{"record", "record the microphone to a WAV file, with a level meter", runRecord},
+    Command{"devices", "list the capture devices", runDevices},
     Command{"version", "print the library version", runVersion},
 };
 

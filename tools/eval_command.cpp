@@ -9,12 +9,14 @@
 #include <algorithm>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <future>
+#include <atomic>
+#include <stdexcept>
 #include <map>
 #include <random>
 #include <string>
@@ -23,6 +25,7 @@
 #include "kivo/afp_generator.h"
 #include "kivo/dispatch.h"
 #include "kivo/kivo_matcher.h"
+#include "tools/arguments.h"
 #include "tools/audio_decode.h"
 #include "tools/distortion.h"
 #include "tools/subcommands.h"
@@ -46,10 +49,16 @@ constexpr const char* kHelp =
     "  --unknown N      excerpts of held-out tracks per distortion (default 100)\n"
     "  --seed S         random seed (default 1)\n"
     "  --only NAME      run only the distortions whose name contains NAME (repeatable)\n"
-    "  --plot FILE.svg  draw the score distributions and the rates against the limit (gnuplot)\n";
+    "  --plot FILE.svg  draw the score distributions and the rates against the limit (gnuplot)\n"
+    "\n"
+    "Files are decoded on the library's worker pool; files that cannot be read, are shorter than 6.5\n"
+    "seconds or longer than 2 hours are skipped with a line on stderr. Exit status: 0 when the report\n"
+    "(and the plot) were made, 1 when they could not be, 2 on wrong usage.\n";
 
 constexpr size_t kBlockSamples = 52000;         // 104,000 bytes
 constexpr size_t kSecondWindowSamples = 18000;  // where the second 68,000-byte window starts
+constexpr size_t kMaxTrackSamples = size_t(16000) * 3600 * 2;
+constexpr uint64_t kMaxExcerpts = 1000000;
 
 struct Options {
   std::string folder;
@@ -92,10 +101,10 @@ bool parse(std::span<char*> args, Options& o) {
       if (i + 1 == args.size()) throw std::invalid_argument(a + " needs a value");
       return args[++i];
     };
-    if (a == "--references") o.references = std::stoi(value());
-    else if (a == "--excerpts") o.excerpts = std::stoul(value());
-    else if (a == "--unknown") o.unknown = std::stoul(value());
-    else if (a == "--seed") o.seed = uint32_t(std::stoul(value()));
+    if (a == "--references") o.references = int(countArgument(a, value(), 1, INT32_MAX));
+    else if (a == "--excerpts") o.excerpts = countArgument(a, value(), 1, kMaxExcerpts);
+    else if (a == "--unknown") o.unknown = countArgument(a, value(), 0, kMaxExcerpts);
+    else if (a == "--seed") o.seed = uint32_t(countArgument(a, value(), 0, UINT32_MAX));
     else if (a == "--only") o.only.push_back(value());
     else if (a == "--plot") o.plot = value();
     else if (!a.empty() && a[0] == '-') throw std::invalid_argument("unknown option " + a);
@@ -105,24 +114,38 @@ bool parse(std::span<char*> args, Options& o) {
   return !o.folder.empty();
 }
 
+// Decodes the folder's files on the global queue, so at most its pool of workers decode at once;
+// a file that cannot be used is skipped with one line. Prints progress to stderr.
 std::vector<Track> loadTracks(const std::string& folder) {
   std::vector<fs::path> files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder))
+  for (const auto& entry : fs::recursive_directory_iterator(folder, fs::directory_options::skip_permission_denied))
     if (entry.is_regular_file()) files.push_back(entry.path());
   std::sort(files.begin(), files.end());
-  std::vector<std::future<std::optional<Track>>> jobs;
-  for (const auto& file : files)
-    jobs.push_back(std::async(std::launch::async, [file] () -> std::optional<Track> {
-      auto decoded = decodeAudioFile(file);
-      auto* audio = std::get_if<DecodedAudio>(&decoded);
-      // Long enough for an excerpt with room to move it.
-      if (!audio || audio->samples.size() < 2 * kBlockSamples) return std::nullopt;
-      return Track{file.stem().string(), std::move(audio->samples)};
-    }));
+  std::vector<std::optional<Track>> loaded(files.size());
+  std::atomic<size_t> done{0};
+  dispatch::Group group;
+  for (size_t i = 0; i < files.size(); ++i)
+    group.async(dispatch::Queue::global(), [&, i] {
+      const fs::path& file = files[i];
+      auto decoded = decodeAudioFile(file, kMaxTrackSamples);
+      if (auto* reason = std::get_if<std::string>(&decoded)) {
+        // Files that are not audio at all (covers, notes) are passed over quietly.
+        if (reason->find("not recognised") == std::string::npos)
+          std::fprintf(stderr, "kivo eval: %s: %s, skipped\n", file.c_str(), reason->c_str());
+      } else if (auto& audio = std::get<DecodedAudio>(decoded); audio.samples.size() < 2 * kBlockSamples) {
+        // Long enough for an excerpt with room to move it.
+        std::fprintf(stderr, "kivo eval: %s: shorter than 6.5 seconds, skipped\n", file.c_str());
+      } else {
+        loaded[i] = Track{file.stem().string(), std::move(audio.samples)};
+      }
+      const size_t n = ++done;
+      if (n % 10 == 0 || n == files.size()) std::fprintf(stderr, "kivo eval: read %zu of %zu files\n", n, files.size());
+    });
+  group.wait();
   std::vector<Track> tracks;
   std::map<std::string, int> seen;
-  for (auto& job : jobs)
-    if (auto track = job.get()) {
+  for (auto& track : loaded)
+    if (track) {
       // Identifiers must be unique: number repeated stems.
       if (int n = seen[track->name]++) track->name += "-" + std::to_string(n + 1);
       tracks.push_back(std::move(*track));
@@ -244,7 +267,8 @@ void scoreSplit(const std::vector<Outcome>& outcomes, bool mended, std::vector<d
   }
 }
 
-void plot(const std::string& file, const std::vector<Outcome>& all, const std::vector<double>& limits) {
+// Draws the plot with gnuplot; false (after saying why) when FILE was not made.
+bool plot(const std::string& file, const std::vector<Outcome>& all, const std::vector<double>& limits) {
   const fs::path dir = fs::temp_directory_path() / ("kivo-eval-" + std::to_string(::getpid()));
   fs::create_directories(dir);
   std::vector<double> right, wrong;
@@ -280,8 +304,22 @@ void plot(const std::string& file, const std::vector<Outcome>& all, const std::v
          << "unset multiplot\n";
   script.close();
   const std::string command = "gnuplot '" + (dir / "plot.gp").string() + "'";
-  if (std::system(command.c_str()) != 0) std::fprintf(stderr, "kivo eval: gnuplot failed; is it installed?\n");
+  const bool drawn = std::system(command.c_str()) == 0;
   fs::remove_all(dir);
+  std::error_code error;
+  if (!drawn || fs::file_size(file, error) == 0 || error) {
+    std::fprintf(stderr, "kivo eval: %s: gnuplot did not draw the plot (is it installed?)\n", file.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Why FILE cannot be created, or nothing when its folder exists and may be written.
+std::optional<std::string> unwritable(const std::string& file) {
+  const fs::path parent = fs::path(file).parent_path();
+  if (::access(parent.empty() ? "." : parent.c_str(), W_OK) != 0) return std::strerror(errno);
+  if (fs::is_directory(file)) return "is a folder";
+  return std::nullopt;
 }
 
 }  // namespace
@@ -306,6 +344,10 @@ int runEval(std::span<char*> args) {
     std::fprintf(stderr, "kivo eval: %s is not a folder\n", o.folder.c_str());
     return 1;
   }
+  if (const auto reason = o.plot.empty() ? std::nullopt : unwritable(o.plot)) {
+    std::fprintf(stderr, "kivo eval: --plot: cannot write %s: %s\n", o.plot.c_str(), reason->c_str());
+    return 2;
+  }
   auto tracks = loadTracks(o.folder);
   if (tracks.size() < 2) {
     std::fprintf(stderr, "kivo eval: need at least two audio files of 7 seconds or more under %s\n", o.folder.c_str());
@@ -319,6 +361,7 @@ int runEval(std::span<char*> args) {
   for (size_t i = 0; i < references; ++i) hours += double(tracks[i].samples.size()) / 16000 / 3600;
   std::printf("%zu tracks: %zu references (%.2f h), %zu held out; %zu + %zu excerpts per distortion, seed %u\n\n",
               tracks.size(), references, hours, tracks.size() - references, o.excerpts, o.unknown, o.seed);
+  std::fprintf(stderr, "kivo eval: fingerprinting %zu references\n", references);
   const auto matcher = referenceMatcher(tracks, references);
 
   // The same excerpts for every distortion.
@@ -382,7 +425,7 @@ int runEval(std::span<char*> args) {
     std::printf("\nFalse accepts by held-out track and the reference it was taken for (mended rule, limit %.0f):\n", limit);
     for (const auto& [pair, n] : pairs) std::printf("  %s -> %s: %zu\n", pair.first.c_str(), pair.second.c_str(), n);
   }
-  if (!o.plot.empty()) plot(o.plot, all, limits);
+  if (!o.plot.empty() && !plot(o.plot, all, limits)) return 1;
   return 0;
 }
 

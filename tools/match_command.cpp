@@ -1,13 +1,16 @@
 // kivo match: recognise recordings against reference packs, block by block.
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "kivo/dispatch.h"
 #include "kivo/format.h"
 #include "kivo/kivo_matcher.h"
+#include "tools/arguments.h"
 #include "tools/audio_decode.h"
+#include "tools/library_log.h"
 #include "tools/subcommands.h"
 
 namespace kivo::tool {
@@ -22,7 +25,8 @@ constexpr const char* kHelp =
     "the reference (of the block's second window, 1.125 s into the block), the score (average weighted\n"
     "bit difference per step, 0 is perfect) and the reference's duration, or that nothing matched.\n"
     "\n"
-    "  --json     one JSON object per block instead of text\n"
+    "  --json     JSON Lines: one JSON object per line, one line per block, instead of text; bytes of\n"
+    "             file names that are not UTF-8 are replaced by U+FFFD\n"
     "  --limit L  acceptance limit: agreed answers scoring above L are dropped (default 22)\n"
     "\n"
     "Exit status: 0 when every pack loaded and every query was read, 1 otherwise, 2 on wrong usage.\n";
@@ -49,7 +53,8 @@ void print(const Block& b, bool json) {
     } else {
       line["media"] = nullptr;
     }
-    std::printf("%s\n", line.dump().c_str());
+    // File names are bytes: any that are not UTF-8 are replaced by U+FFFD.
+    std::printf("%s\n", line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     return;
   }
   if (!b.result) {
@@ -80,7 +85,7 @@ int runMatch(std::span<char*> args) {
         json = true;
       } else if ((a == "--pack" || a == "--limit") && i + 1 < args.size()) {
         if (a == "--pack") packs.push_back(args[++i]);
-        else limit = std::stod(args[++i]);
+        else limit = numberArgument("--limit", args[++i]);
       } else if (!a.empty() && a[0] == '-') {
         std::fprintf(stderr, "kivo match: unknown or incomplete option %s (see --help)\n", a.c_str());
         return 2;
@@ -88,8 +93,8 @@ int runMatch(std::span<char*> args) {
         queries.push_back(a);
       }
     }
-  } catch (const std::exception&) {
-    std::fputs("kivo match: --limit needs a number\n", stderr);
+  } catch (const std::invalid_argument& e) {
+    std::fprintf(stderr, "kivo match: %s\n", e.what());
     return 2;
   }
   if (packs.empty() || queries.empty()) {
@@ -100,13 +105,19 @@ int runMatch(std::span<char*> args) {
   auto matcher = KIVOMatcher::create();
   matcher->setAcceptanceLimit(limit);
   bool ok = true;
-  matcher->beginAdd();
-  for (const auto& pack : packs)
-    if (!matcher->addAudioPackWithPath(pack)) {
-      std::fprintf(stderr, "kivo match: %s: not a readable pack file (see 'kivo pack verify')\n", pack.c_str());
-      ok = false;
+  {
+    LibraryLog log;
+    matcher->beginAdd();
+    for (const auto& pack : packs) {
+      const bool loaded = matcher->addAudioPackWithPath(pack);
+      const auto lines = log.take();
+      if (!loaded)
+        std::fprintf(stderr, "kivo match: %s: not a readable pack file: %s (see 'kivo pack verify')\n", pack.c_str(),
+                     packFailureReason(lines).c_str());
+      ok = ok && loaded;
     }
-  matcher->finishAdd();
+    matcher->finishAdd();
+  }
   if (!ok) return 1;
   if (matcher->count() == 0) std::fputs("kivo match: the packs hold no media\n", stderr);
 

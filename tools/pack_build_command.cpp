@@ -2,13 +2,16 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "audiopack/audio_pack_dumper.h"
 #include "kivo/afp_generator.h"
+#include "platform/json_depth.h"
 #include "tools/audio_decode.h"
+#include "tools/library_log.h"
 #include "tools/subcommands.h"
 
 namespace kivo::tool {
@@ -23,17 +26,23 @@ constexpr const char* kHelp =
     "Each media is named by its file's stem, and described as {\"type\": \"cf\", \"title\": STEM,\n"
     "\"_id\": NAME}. META.json may add to that: an object whose keys are file names or stems and whose\n"
     "values are objects merged into that file's description; an \"_id\" there renames the media.\n"
+    "META.json may nest at most 128 levels of arrays and objects.\n"
     "\n"
     "Exit status: 0 when every file went into the pack, 1 when any could not (the pack then holds the\n"
     "others), 2 on wrong usage.\n";
 
 std::optional<nlohmann::json> readMetadata(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string text(std::istreambuf_iterator<char>(in), {});
+  if (!in && !in.eof()) {
     std::fprintf(stderr, "kivo pack build: cannot read %s\n", path.c_str());
     return std::nullopt;
   }
-  const auto json = nlohmann::json::parse(in, nullptr, false);
+  if (!jsonDepthWithin(text)) {
+    std::fprintf(stderr, "kivo pack build: %s nests deeper than %zu levels\n", path.c_str(), kMaxJsonDepth);
+    return std::nullopt;
+  }
+  const auto json = nlohmann::json::parse(text, nullptr, false);
   if (!json.is_object()) {
     std::fprintf(stderr, "kivo pack build: %s is not a JSON object of descriptions\n", path.c_str());
     return std::nullopt;
@@ -48,6 +57,20 @@ nlohmann::json extrasFor(const nlohmann::json& meta, const std::filesystem::path
     if (it != meta.end() && it->is_object()) return *it;
   }
   return nlohmann::json::object();
+}
+
+// Why the dumper could not write, from its log lines; empty when it says nothing of the kind.
+std::string writeFailure(const std::vector<std::string>& lines) {
+  for (const std::string_view line : lines)
+    for (const std::string_view prefix : {"Cannot open file for writing: ", "[ERROR] Failed to finish file writting: "})
+      if (line.starts_with(prefix)) {
+        std::string reason(line.substr(prefix.size()));
+        while (!reason.empty() && reason.back() == ':') reason.pop_back();
+        return reason.empty() ? "cannot open" : reason;
+      }
+  for (const std::string_view line : lines)
+    if (line.starts_with("[ERROR]")) return std::string(line.substr(8));
+  return {};
 }
 
 }  // namespace
@@ -81,7 +104,13 @@ int runPackBuild(std::span<char*> args) {
     meta = std::move(*read);
   }
 
+  LibraryLog log;
   auto dumper = KIVOAudioPackDumper::startDumpWithPathURL(out);
+  // The new file is opened before any work, so an unwritable place is told at once.
+  if (auto reason = writeFailure(log.take()); !reason.empty()) {
+    std::fprintf(stderr, "kivo pack build: cannot write %s: %s\n", out.c_str(), reason.c_str());
+    return 1;
+  }
   nlohmann::json media = nlohmann::json::object();
   bool ok = true;
   for (const auto& name : files) {
@@ -122,7 +151,9 @@ int runPackBuild(std::span<char*> args) {
     std::printf("%s: %s, %.2f s, %zu words\n", name.c_str(), id.c_str(), double(samples.size()) / 16000, afp->size() / 8);
   }
   if (!dumper->finishWithMetadata({{"media", media}})) {
-    std::fprintf(stderr, "kivo pack build: cannot write %s\n", out.c_str());
+    auto reason = writeFailure(log.take());
+    std::fprintf(stderr, "kivo pack build: cannot write %s: %s\n", out.c_str(),
+                 reason.empty() ? "the file was not replaced" : reason.c_str());
     return 1;
   }
   std::printf("%s: %zu media\n", out.c_str(), media.size());

@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include "kivo/audio_db.h"
 #include "kivo/audio_pack.h"
 #include "kivo/log.h"
+#include "tools/library_log.h"
 #include "tools/subcommands.h"
 
 namespace kivo::tool {
@@ -97,10 +99,21 @@ void recordLogLine(PackReading& reading, std::string_view line) {
 PackReading readPackFile(const std::string& path) {
   PackReading reading;
   Listing listing(reading);
-  setLogSink([&reading](std::string_view line) { recordLogLine(reading, line); });
+  setLogSink([&reading](std::string_view line) {
+    if (verbose()) std::fprintf(stderr, "kivo: library: %.*s\n", int(line.size()), line.data());
+    recordLogLine(reading, line);
+  });
   reading.loaded = KIVOAudioPack::loadPath(path, &listing);
   setLogSink({});
   return reading;
+}
+
+// The reader's lines about the file.
+std::vector<std::string> complaints(const PackReading& reading) {
+  std::vector<std::string> lines;
+  for (const auto& e : reading.events)
+    if (e.kind == PackEvent::Kind::kLog) lines.push_back(e.text);
+  return lines;
 }
 
 size_t countRecords(const PackReading& reading) {
@@ -170,6 +183,7 @@ int packInfo(const std::string& path) {
   }
   if (!reading.loaded) {
     std::printf("failed after %s\n", counted(countRecords(reading), "record", "records").c_str());
+    std::fprintf(stderr, "kivo pack info: %s: %s\n", path.c_str(), packFailureReason(complaints(reading)).c_str());
     return 1;
   }
   std::printf("read to the end chunk: %s\n", counted(countRecords(reading), "record", "records").c_str());
@@ -179,12 +193,9 @@ int packInfo(const std::string& path) {
 
 int packVerify(const std::string& path) {
   const PackReading reading = readPackFile(path);
-  std::string reasons;
-  for (const auto& e : reading.events)
-    if (e.kind == PackEvent::Kind::kLog) reasons += (reasons.empty() ? "" : "; ") + e.text;
-  if (!reading.loaded && reasons.empty()) reasons = "not read to its end chunk";
-  if (!reasons.empty()) {
-    std::printf("%s: not clean (pack file): %s\n", path.c_str(), reasons.c_str());
+  const auto lines = complaints(reading);
+  if (!reading.loaded || !lines.empty()) {
+    std::printf("%s: not clean (pack file): %s\n", path.c_str(), packFailureReason(lines).c_str());
     return 1;
   }
   std::printf("%s: clean (pack file): %s, metadata with %s\n", path.c_str(),
@@ -319,6 +330,16 @@ int runPack(std::span<char*> args) {
   if ((action != "info" && action != "verify") || file.empty()) {
     std::fputs(kHelp, stderr);
     return 2;
+  }
+  if (std::error_code error; std::filesystem::is_directory(file, error)) {
+    std::fprintf(stderr, "kivo pack %s: %s: is a folder, not a file\n", action.c_str(), file.c_str());
+    return 1;
+  }
+  if (FILE* f = std::fopen(file.c_str(), "rb")) {
+    std::fclose(f);
+  } else {
+    std::fprintf(stderr, "kivo pack %s: %s: cannot open: %s\n", action.c_str(), file.c_str(), std::strerror(errno));
+    return 1;
   }
   if (action == "info") return stream ? streamInfo(file) : packInfo(file);
   return stream ? streamVerify(file) : packVerify(file);

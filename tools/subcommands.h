@@ -10,5 +10,7 @@ int runEval(std::span<char*> args);
 int runPack(std::span<char*> args);
 int runPackBuild(std::span<char*> args);
 int runMatch(std::span<char*> args);
+int runRecord(std::span<char*> args);
+int runDevices(std::span<char*> args);
 
 }  // namespace kivo::tool

@@ -9,7 +9,7 @@
  *
  * Plain records and functions. Every pointer argument is checked by assertion; allocation
  * failures are returned as 0. All functions may be called from any thread unless noted.
- * C callers need POSIX read/write locks visible (_POSIX_C_SOURCE >= 200112L, or gnu11). */
+ * The header compiles as strict ISO C11 too. */
 #ifndef KIVO_AUDIO_DB_H
 #define KIVO_AUDIO_DB_H
 
@@ -20,6 +20,17 @@
 #include "kivo/export.h"
 
 KIVO_EXTERN_C_BEGIN
+
+/* A POSIX read/write lock. Strict ISO C hides pthread_rwlock_t; C callers then see storage of the
+ * same size and alignment (the library itself always uses pthread_rwlock_t). */
+#if defined(__cplusplus) || defined(__USE_XOPEN2K) || defined(__USE_UNIX98) || !defined(__SIZEOF_PTHREAD_RWLOCK_T)
+typedef pthread_rwlock_t adb_rwlock_t;
+#else
+typedef union {
+  char size[__SIZEOF_PTHREAD_RWLOCK_T];
+  long int align;
+} adb_rwlock_t;
+#endif
 
 /* A NUL-terminated string with its precomputed hash: owned (heap copy) unless it came from
  * hstr_from_str. hash is 0 when str is NULL. */
@@ -46,8 +57,8 @@ typedef struct AudioDB {
   int side;                     /* side readers use; written only by a writer under side_lock */
   AudioEntry *head[2];          /* first entry of each side's list; head[s] guarded by head_lock[s] */
   pthread_mutex_t writer_lock;  /* held by the one writer from start to end */
-  pthread_rwlock_t side_lock;   /* shared while a reader picks its side, exclusive for the flip */
-  pthread_rwlock_t head_lock[2]; /* shared by readers of side s, exclusive while the writer edits s */
+  adb_rwlock_t side_lock;       /* shared while a reader picks its side, exclusive for the flip */
+  adb_rwlock_t head_lock[2];    /* shared by readers of side s, exclusive while the writer edits s */
 } AudioDB;
 
 /* A read cursor, kept on the reading thread's stack. */

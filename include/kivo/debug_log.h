@@ -1,9 +1,10 @@
 // The optional debug log file. While no path is set, KIVODebugLog does nothing at all. The first
-// entry written in a run replaces any file left by an earlier run; later entries append. Each
-// entry is one "<local ISO time stamp>: <message>\n", written whole under one lock with O_APPEND,
-// so concurrent entries never interleave. Thread-safe.
+// entry written in a run replaces any file left by an earlier run in one step; later entries
+// append. Each entry is one "<local ISO time stamp>: <message>\n", written whole under one lock,
+// so concurrent entries never interleave; the log sink is called outside it. Thread-safe.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -14,12 +15,17 @@
 
 namespace kivo {
 
+class FileSystem;
+
 class KIVO_API KIVODebugLogger {
  public:
   static KIVODebugLogger& sharedLogger();
 
-  // A logger of its own (tests: a new instance behaves as a new run of the process).
-  KIVODebugLogger() = default;
+  // A logger of its own on the disk, or on files (tests: a new instance behaves as a new run of
+  // the process).
+  KIVODebugLogger();
+  explicit KIVODebugLogger(std::shared_ptr<FileSystem> files);
+  ~KIVODebugLogger();
   KIVODebugLogger(const KIVODebugLogger&) = delete;
   KIVODebugLogger& operator=(const KIVODebugLogger&) = delete;
 
@@ -29,8 +35,9 @@ class KIVO_API KIVODebugLogger {
   bool dumpNSLog() const;
   void setDumpNSLog(bool dump);
 
-  // Appends one entry (nothing without a path). Write failures lose the entry silently; a failed
-  // removal of the old file at the first entry logs "Failed to remove old log file: %@".
+  // Appends one entry (nothing without a path). Write failures lose the entry silently; when the
+  // first entry cannot replace the old file it logs "Failed to remove old log file: %@" and is
+  // appended to the old file.
   void put(std::string_view message);
 
   // The current local time as "yyyy-MM-dd'T'HH:mm:ssZZZZZ" (e.g. 2024-05-01T09:30:00+09:00, "Z" at
@@ -38,6 +45,7 @@ class KIVO_API KIVODebugLogger {
   static std::string datetimeString();
 
  private:
+  const std::shared_ptr<FileSystem> files_;
   mutable std::mutex mutex_;
   std::optional<std::string> path_;  // guarded by mutex_
   bool dumpNSLog_ = false;           // guarded by mutex_

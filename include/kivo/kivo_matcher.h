@@ -3,22 +3,17 @@
 //
 // Threads: a pack load (beginAdd ... finishAdd) runs on one thread, which must call both; matches
 // run on any threads, concurrently with each other and with a load, and never see part of a
-// load. The metadata, identifier and duration maps are guarded by one reader/writer lock, so
-// every member function is safe to call from any thread. Tasks the matcher starts hold a
-// shared_ptr to it: create matchers with create() and let them go whenever you like.
+// load. Every member function is safe to call from any thread. Tasks the matcher starts, and an
+// open add, hold a shared_ptr to it: create matchers with create() and let them go whenever you
+// like (a matcher released during an add lives until finishAdd, so the add ends on its thread).
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <shared_mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "kivo/audio_db.h"
@@ -55,17 +50,17 @@ class KIVO_API KIVOMatcher final : public KIVOAudioPackDelegate, public std::ena
   // With useCutoffFilter on, results whose normalised score is below cutoff are dropped (lower
   // scores are better, so a positive cutoff drops the best results; the value is shared with the
   // console and kept as it is).
-  double cutoff() const { return cutoff_; }
-  void setCutoff(double cutoff) { cutoff_ = cutoff; }
-  bool useCutoffFilter() const { return useCutoffFilter_; }
-  void setUseCutoffFilter(bool on) { useCutoffFilter_ = on; }
+  double cutoff() const;
+  void setCutoff(double cutoff);
+  bool useCutoffFilter() const;
+  void setUseCutoffFilter(bool on);
   // Enables the diagnostic log lines.
-  bool debugMode() const { return debugMode_; }
-  void setDebugMode(bool on) { debugMode_ = on; }
+  bool debugMode() const;
+  void setDebugMode(bool on);
   // Agreed answers of matchDoublePCM (and matchingKeyFromResults) whose normalised score is above
   // this limit are dropped. Default kDefaultAcceptanceLimit.
-  double acceptanceLimit() const { return acceptanceLimit_; }
-  void setAcceptanceLimit(double limit) { acceptanceLimit_ = limit; }
+  double acceptanceLimit() const;
+  void setAcceptanceLimit(double limit);
   // Number of identifiers in the database.
   size_t count() const;
 
@@ -82,13 +77,13 @@ class KIVO_API KIVOMatcher final : public KIVOAudioPackDelegate, public std::ena
   // Unlinks identifier's entry in the open add; it leaves the database at finishAdd.
   void deleteAFPWithIdentifier(const std::string& identifier);
   // Adds a built entry to the open add; the database takes over its name and buffer on success.
-  // Returns whether it did.
-  bool addEntry(AudioEntry* entry);
+  // Returns whether it did; false (logged) without an open add.
+  bool addEntry(AudioEntry& entry);
   // Complete writes of their own, when no add is open; false when one is, or nothing was changed.
   // replaceEntry's entry must carry the replaced entry's links (adb_replace_get_copy).
-  bool twoPhaseAddEntry(AudioEntry* entry);
+  bool twoPhaseAddEntry(AudioEntry& entry);
   bool removeEntryWithName(const std::string& name);
-  bool replaceEntry(AudioEntry* entry, const std::string& name);
+  bool replaceEntry(AudioEntry& entry, const std::string& name);
 
   // ---- Pack delegate and bookkeeping ----
   void audioPackRetrieveAFPData(KIVOAudioPackAFPData afp) override;
@@ -126,32 +121,10 @@ class KIVO_API KIVOMatcher final : public KIVOAudioPackDelegate, public std::ena
                                                         double windowDistanceMs = 1125.0) const;
 
  private:
+  struct State;
   KIVOMatcher();
-  void debugLine(const std::string& line) const;
-  // REQUIRE the open add (caller holds no maps lock).
-  bool unlinkFromWriter(const std::string& identifier);
 
-  AudioDB audioDB_;
-  // The open add's writer and what it unlinked; touched only by the loading thread.
-  AudioWriter audioWriter_{};
-  std::vector<AudioEntry*> unlinked_;
-  std::atomic<bool> underWriting_{false};
-
-  // Records of the pack being loaded (loading thread).
-  mutable std::mutex pendingMutex_;
-  std::vector<KIVOAudioPackAFPData> afps_;
-  std::vector<std::string> identifiersToDelete_;
-
-  // Metadata, identifiers and durations, guarded by mapsMutex_. Descriptions are immutable and
-  // shared with the results that carry them.
-  mutable std::shared_mutex mapsMutex_;
-  std::map<std::string, std::shared_ptr<const nlohmann::json>> media_;
-  std::unordered_map<std::string, double> durationMap_;  // its keys are the identifier map
-
-  std::atomic<bool> useCutoffFilter_{false};
-  std::atomic<bool> debugMode_{false};
-  std::atomic<double> cutoff_{0.0};
-  std::atomic<double> acceptanceLimit_{kDefaultAcceptanceLimit};
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace kivo

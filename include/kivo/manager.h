@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -26,6 +27,9 @@ class KIVO_API KIVOManager {
 
   // The singleton, created on first use (thread-safe).
   static KIVOManager& sharedManager();
+  // An instance of its own with the defaults, independent of the singleton (tests). The debug
+  // flag stays library-wide.
+  static std::unique_ptr<KIVOManager> makeIndependent();
 
   KIVOManager(const KIVOManager&) = delete;
   KIVOManager& operator=(const KIVOManager&) = delete;

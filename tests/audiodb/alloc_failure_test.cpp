@@ -1,44 +1,23 @@
-// Allocation failures, injected by wrapping the C allocator at link time (-Wl,--wrap=...).
+// Allocation failures of the database, injected by wrapping the C allocator at link time.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 
-#include "db_helpers.h"
+#include "common/alloc_failure.h"
+#include "common/db_helpers.h"
 #include "kivo/audio_db.h"
-
-namespace {
-bool g_failAllocations = false;
-}  // namespace
-
-extern "C" {
-void* __real_malloc(size_t size);
-void* __real_calloc(size_t count, size_t size);
-void* __real_realloc(void* p, size_t size);
-void* __wrap_malloc(size_t size) { return g_failAllocations ? nullptr : __real_malloc(size); }
-void* __wrap_calloc(size_t count, size_t size) {
-  return g_failAllocations ? nullptr : __real_calloc(count, size);
-}
-void* __wrap_realloc(void* p, size_t size) { return g_failAllocations ? nullptr : __real_realloc(p, size); }
-}
 
 namespace {
 
 using kivo::test::fill;
 using kivo::test::makeEntry;
+using kivo::test::OutOfMemory;
 using kivo::test::readNames;
 using kivo::test::ScopedDB;
 using kivo::test::sideNames;
 using Names = std::vector<std::string>;
-
-// Makes every allocation of the C allocator fail while alive.
-struct OutOfMemory {
-  OutOfMemory() { g_failAllocations = true; }
-  ~OutOfMemory() { g_failAllocations = false; }
-  OutOfMemory(const OutOfMemory&) = delete;
-  OutOfMemory& operator=(const OutOfMemory&) = delete;
-};
 
 TEST(AllocationFailureTest, StringsReportZeroAndKeepWhatTheyHad) {
   HashedStr h = {const_cast<char*>("stale"), 5};

@@ -13,7 +13,7 @@
 #include <variant>
 #include <vector>
 
-#include "db_helpers.h"
+#include "common/db_helpers.h"
 #include "kivo/audio_db.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "db_helpers.h"
+#include "common/db_helpers.h"
 #include "kivo/audio_db.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "db_helpers.h"
+#include "common/db_helpers.h"
 #include "kivo/audio_db.h"
 
 namespace {

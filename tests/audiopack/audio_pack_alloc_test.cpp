@@ -1,38 +1,14 @@
 // Allocation failures at every point of a load and a dump, injected by wrapping the C allocator at
-// link time (-Wl,--wrap=...): results are 3 (or 1 for dumps), nothing changes, nothing leaks.
+// link time: results are 3 (or 1 for dumps), nothing changes, nothing leaks.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
-#include "audiodb/db_helpers.h"
+#include "common/alloc_failure.h"
+#include "common/db_helpers.h"
 #include "kivo/audio_pack.h"
-#include "pack_bytes.h"
-#include "stream_helpers.h"
-
-namespace {
-// Allocations left before they start failing; negative: never fail.
-long g_allocationsLeft = -1;
-bool g_failed = false;
-
-bool allocationAllowed() {
-  if (g_allocationsLeft < 0) return true;
-  if (g_allocationsLeft == 0) {
-    g_failed = true;
-    return false;
-  }
-  --g_allocationsLeft;
-  return true;
-}
-}  // namespace
-
-extern "C" {
-void* __real_malloc(size_t size);
-void* __real_calloc(size_t count, size_t size);
-void* __real_realloc(void* p, size_t size);
-void* __wrap_malloc(size_t size) { return allocationAllowed() ? __real_malloc(size) : nullptr; }
-void* __wrap_calloc(size_t count, size_t size) { return allocationAllowed() ? __real_calloc(count, size) : nullptr; }
-void* __wrap_realloc(void* p, size_t size) { return allocationAllowed() ? __real_realloc(p, size) : nullptr; }
-}
+#include "common/pack_bytes.h"
+#include "common/stream_helpers.h"
 
 namespace {
 
@@ -48,11 +24,8 @@ using kivo::test::snapshot;
 
 // Lets the next `count` allocations through and fails the ones after, while alive.
 struct FailAfter {
-  explicit FailAfter(long count) {
-    g_allocationsLeft = count;
-    g_failed = false;
-  }
-  ~FailAfter() { g_allocationsLeft = -1; }
+  explicit FailAfter(long count) { kivo::test::failAllocationsAfter(count); }
+  ~FailAfter() { kivo::test::failAllocationsAfter(-1); }
   FailAfter(const FailAfter&) = delete;
   FailAfter& operator=(const FailAfter&) = delete;
 };
@@ -81,7 +54,7 @@ TEST(AudioPackAllocTest, ALoadFailingAtAnyAllocationChangesNothing) {
     {
       FailAfter budget(allowed);
       code = loadBytes(&t.db, stream);
-      failed = g_failed;
+      failed = kivo::test::allocationFailed();
     }
     succeeded = !failed;
     EXPECT_EQ(code, failed ? APACK_ERR_NOMEM : APACK_OK);

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "audiodb/db_helpers.h"
+#include "common/db_helpers.h"
 #include "kivo/audio_pack.h"
-#include "pack_bytes.h"
-#include "stream_helpers.h"
+#include "common/pack_bytes.h"
+#include "common/stream_helpers.h"
 
 namespace {
 

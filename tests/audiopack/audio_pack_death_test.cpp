@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "audiodb/db_helpers.h"
+#include "common/db_helpers.h"
 #include "kivo/audio_pack.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "kivo/error.h"
 #include "kivo/notification_center.h"
 #include "common/memory_file_system.h"
-#include "pack_bytes.h"
+#include "common/pack_bytes.h"
 #include "recording_delegate.h"
 
 namespace {

@@ -9,12 +9,12 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "audiodb/db_helpers.h"
+#include "common/db_helpers.h"
 #include "common/log_capture.h"
 #include "common/memory_file_system.h"
-#include "pack_bytes.h"
+#include "common/pack_bytes.h"
 #include "recording_delegate.h"
-#include "stream_helpers.h"
+#include "common/stream_helpers.h"
 
 namespace {
 
@@ -62,6 +62,13 @@ Outcome read(const Bytes& file) {
   return {loaded, describe(delegate), delegate.metadata, log.lines()};
 }
 
+// An object nesting depth objects deep: {"a":{"a":...1}}.
+std::string nested(size_t depth) {
+  std::string text;
+  for (size_t i = 0; i < depth; ++i) text += R"({"a":)";
+  return text + "1" + std::string(depth, '}');
+}
+
 TEST(AudioPackReaderTest, GoodAndOddFiles) {
   struct Case {
     const char* what;
@@ -101,6 +108,9 @@ TEST(AudioPackReaderTest, GoodAndOddFiles) {
       {"metadata of the wrong shapes inside is delivered as it is",
        PackBytes().header().metadata(R"({"media": {"m1": 5, "m2": {"type": 1, "title": []}}})").bytes, {},
        json::parse(R"({"media": {"m1": 5, "m2": {"type": 1, "title": []}}})"), {}},
+      {"metadata nested 128 deep", PackBytes().header().metadata(nested(128)).bytes, {}, json::parse(nested(128)), {}},
+      {"metadata nested deeper is refused unparsed", PackBytes().header().metadata(nested(100000)).bytes, {},
+       json::object(), {"[WARN] Failed to parse metadata. Skip..."}},
       {"stray bytes and no marker", PackBytes().header().u8(0).text("junk").bytes, {}, json::object(), {kNoMarker}},
       {"0xF1 opening something else", PackBytes().header().u8(0).text("\xF1xyz").bytes, {}, json::object(),
        {kEof, kNoMarker}},

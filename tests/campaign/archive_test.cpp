@@ -218,6 +218,9 @@ TEST(CampaignArchive, DamagedOrWrongShapedArchivesAreRejected) {
       {R"({"kivo-archive":1,"class":"KIVOState","fields":{}})", KIVOArchiveErrorCodeWrongClass},
       {R"({"kivo-archive":1,"class":"kivopromotion","fields":{}})", KIVOArchiveErrorCodeWrongClass},
       {std::string(100000, '[') + std::string(100000, ']'), KIVOArchiveErrorCodeNotAnArchive},
+      {R"({"kivo-archive":1,"class":"KIVOPromotion","fields":{"title":)" + std::string(100000, '[') +
+           std::string(100000, ']') + "}}",
+       KIVOArchiveErrorCodeNotAnArchive},
   };
   for (const auto& c : cases) {
     Error error;

@@ -38,6 +38,17 @@ std::optional<std::string> MemoryFileSystem::appendToFile(const std::filesystem:
   return std::nullopt;
 }
 
+std::optional<std::string> MemoryFileSystem::renameFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+  std::lock_guard lock(mutex_);
+  const auto it = files_.find(from.string());
+  if (it == files_.end()) return "No such file or directory";
+  if (auto crashed = takeWrite()) return crashed;
+  Bytes bytes = std::move(it->second);
+  files_.erase(it);
+  files_[to.string()] = std::move(bytes);
+  return std::nullopt;
+}
+
 void MemoryFileSystem::crashAfter(int writes) {
   std::lock_guard lock(mutex_);
   crashAfter_ = writes;
@@ -59,6 +70,7 @@ FileContents MemoryFileSystem::readFile(const std::filesystem::path& path) {
   const auto it = files_.find(path.string());
   if (it == files_.end()) {
     contents.status = FileContents::Status::kOpenFailed;
+    contents.missing = true;
     contents.error = "No such file or directory";
     return contents;
   }

@@ -17,6 +17,9 @@ class MemoryFileSystem final : public FileSystem {
   FileContents readFile(const std::filesystem::path& path) override;
   std::variant<std::unique_ptr<PendingFile>, std::string> createFile(const std::filesystem::path& path) override;
   std::optional<std::string> appendToFile(const std::filesystem::path& path, std::span<const uint8_t> bytes) override;
+  std::optional<std::string> renameFile(const std::filesystem::path& from, const std::filesystem::path& to) override;
+  std::optional<std::string> makeFolder(const std::filesystem::path&) override { return std::nullopt; }
+  void removeAbandonedVersions(const std::filesystem::path&) override {}
 
   void put(const std::filesystem::path& path, Bytes bytes);
   std::optional<Bytes> get(const std::filesystem::path& path) const;
@@ -25,7 +28,8 @@ class MemoryFileSystem final : public FileSystem {
   void failReads(std::optional<std::string> error);
   void failCreates(std::optional<std::string> error);
   void failCommits(std::optional<std::string> error);
-  // After writes more commits or file appends have taken effect, every write fails ("crashed").
+  // After writes more commits, renames or file appends have taken effect, every write fails
+  // ("crashed").
   void crashAfter(int writes);
   // Commits and file appends that took effect so far.
   int writes() const;

@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include "common/log_capture.h"
 #include "common/virtual_time.h"
-#include "fingerprint/signals.h"
+#include "common/signals.h"
 #include "kivo/afp_generator.h"
 #include "kivo/matcher.h"
 
@@ -125,7 +126,29 @@ TEST(KIVOMatcher, RefusalsAndEmptyQueries) {
   EXPECT_TRUE(log.contains("[WARN] calling finishAdd without beginAdd: _underWriting flags is false"));
   m->addAFP(afpOf(track(4)), "t4");
   EXPECT_TRUE(log.contains("[WARN] addAFP without beginAdd"));
+  AudioEntry entry;
+  adb_entry_init(&entry, 0);
+  EXPECT_FALSE(m->addEntry(entry));
+  EXPECT_TRUE(log.contains("[WARN] addEntry without beginAdd"));
   EXPECT_EQ(m->count(), 3u);
+}
+
+// The loading thread holds the database's locks from beginAdd to finishAdd; a host releasing its
+// matcher meanwhile on another thread must not end the add there.
+TEST(KIVOMatcher, MatcherReleasedDuringAnAddEndsItOnTheLoadingThread) {
+  auto m = threeTracks();
+  std::weak_ptr<KIVOMatcher> alive = m;
+  KIVOMatcher* loading = m.get();
+  std::thread loader([&] {
+    loading->beginAdd();
+    std::thread host([&] { m.reset(); });
+    host.join();
+    EXPECT_FALSE(alive.expired());
+    loading->addAFP(afpOf(track(4)), "t4");
+    loading->finishAdd();
+  });
+  loader.join();
+  EXPECT_TRUE(alive.expired());
 }
 
 TEST(KIVOMatcher, PackBookkeeping) {
@@ -292,11 +315,11 @@ TEST(KIVOMatcher, StandaloneWrites) {
   adb_entry_init(&entry, 3);
   adb_entry_set_name(&entry, "raw");
   adb_entry_init_buffer(&entry, "12345678", 8);
-  EXPECT_TRUE(m->twoPhaseAddEntry(&entry));
+  EXPECT_TRUE(m->twoPhaseAddEntry(entry));
   m->beginAdd();
   AudioEntry refused;
   adb_entry_init(&refused, 0);
-  EXPECT_FALSE(m->twoPhaseAddEntry(&refused));
+  EXPECT_FALSE(m->twoPhaseAddEntry(refused));
   m->finishAdd();
   names.clear();
   m->forEachAudioPack([&](const kivo::KIVOAudioPackAFPData& d) {

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "common/log_capture.h"
-#include "fingerprint/signals.h"
+#include "common/signals.h"
 
 namespace {
 

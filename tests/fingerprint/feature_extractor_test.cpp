@@ -4,7 +4,7 @@
 
 #include <bit>
 
-#include "fingerprint/signals.h"
+#include "common/signals.h"
 #include "kivo/afp.h"
 
 namespace {

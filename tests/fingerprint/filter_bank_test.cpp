@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "fingerprint/feature_extractor.h"
-#include "fingerprint/signals.h"
+#include "common/signals.h"
 #include "kivo/afp.h"
 
 namespace {

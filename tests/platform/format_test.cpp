@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <locale>
 #include <optional>
 
@@ -38,6 +39,17 @@ TEST(Format, DirectivesRenderLikePrintfInTheCLocale) {
       {format("%d|%u", INT64_MIN, UINT64_MAX), "-9223372036854775808|18446744073709551615"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.got, c.want);
+}
+
+// Wide renderings agree with the C library's, however many digits they take.
+TEST(Format, WideRealsMatchSnprintf) {
+  for (const char* directive : {"%.300f", "%.17e", "%400.2f", "%.200g"}) {
+    for (double value : {1e300, -1e-300, 0.1, 123456789.0}) {
+      char want[2048];
+      std::snprintf(want, sizeof want, directive, value);
+      EXPECT_EQ(format(directive, value), want) << directive << " of " << value;
+    }
+  }
 }
 
 struct CommaDecimal : std::numpunct<char> {

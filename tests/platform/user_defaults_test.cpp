@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "common/log_capture.h"
+#include "common/memory_file_system.h"
 #include "common/temp_dir.h"
 #include "kivo/data_directory.h"
 
@@ -90,6 +91,11 @@ TEST(UserDefaults, AnUnreadableFileIsSetAsideAndTheStoreStartsEmpty) {
       "{\"kivo-user-defaults\": 1, \"values\": {\"k\": [\"array\", [[\"bool\", 1]]]}}",
       "{\"kivo-user-defaults\": 1, \"values\": {\"k\": [\"colour\", \"red\"]}}",
       std::string(70, '[') + std::string(70, ']'),
+      "{\"kivo-user-defaults\": 1, \"values\": {\"k\": " + [] {
+        std::string deep;
+        for (int i = 0; i < 100000; ++i) deep += "[\"array\", [";
+        return deep + std::string(200000, ']');
+      }() + "}}",
       std::string("\xff\xfe garbage\0 with nul", 20),
   };
   for (const auto& text : bad) {
@@ -120,6 +126,58 @@ TEST(UserDefaults, AFailedWriteKeepsTheValueInMemoryAndIsReported) {
   EXPECT_FALSE(store.synchronize());
   ASSERT_FALSE(log.lines().empty());
   EXPECT_NE(log.lines()[0].find("[ERROR] KIVOUserDefaults: failed to write "), std::string::npos);
+}
+
+// A crash after any number of writes leaves exactly the last whole state, never a mixture or none.
+TEST(UserDefaults, EveryCrashPointLeavesTheOldOrTheNewSettings) {
+  const fs::path file = "/data/user-defaults.json";
+  constexpr int kChanges = 6;
+  for (int crash = 0; crash <= kChanges; ++crash) {
+    auto files = std::make_shared<test::MemoryFileSystem>();
+    {
+      test::LogCapture quiet;
+      UserDefaults store(file, files);
+      files->crashAfter(crash);
+      for (int i = 1; i <= kChanges; ++i) {
+        store.set("count", i);
+        store.set("name", std::string(size_t(i) * 100, 'a'));  // the file grows with every change
+      }
+    }
+    UserDefaults reopened(file, files);
+    const int written = files->writes();
+    const int count = written / 2 + written % 2;  // "count" and "name" are set alternately
+    if (written == 0) {
+      EXPECT_FALSE(reopened.object("count")) << crash;
+    } else {
+      EXPECT_EQ(reopened.object("count"), PropertyList(count)) << crash;
+      const size_t name = size_t(written % 2 ? count - 1 : count) * 100;
+      if (name) {
+        EXPECT_EQ(reopened.object("name"), PropertyList(std::string(name, 'a'))) << crash;
+      }
+    }
+  }
+}
+
+// Two stores of one file in one process write through distinct temporary files.
+TEST(UserDefaults, TwoStoresOfOneFileNeverCollide) {
+  test::TempDir dir;
+  const fs::path file = dir.path() / "user-defaults.json";
+  test::LogCapture log;
+  {
+    UserDefaults first(file), second(file);
+    std::thread a([&] {
+      for (int i = 0; i < 200; ++i) first.set("a", i);
+    });
+    std::thread b([&] {
+      for (int i = 0; i < 200; ++i) second.set("b", i);
+    });
+    a.join();
+    b.join();
+  }
+  EXPECT_TRUE(log.lines().empty()) << log.lines().front();
+  UserDefaults reopened(file);
+  EXPECT_TRUE(reopened.object("a") == PropertyList(199) || reopened.object("b") == PropertyList(199));
+  EXPECT_EQ(filesIn(dir.path()), std::vector<fs::path>{"user-defaults.json"});
 }
 
 TEST(UserDefaults, StandardStoreFollowsTheDataDirectory) {

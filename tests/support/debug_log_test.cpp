@@ -12,6 +12,7 @@
 #include "common/temp_dir.h"
 #include "common/time_zone.h"
 #include "common/virtual_time.h"
+#include "kivo/log.h"
 
 namespace {
 
@@ -87,6 +88,24 @@ TEST(KIVODebugLog, AnOldFileThatCannotBeRemovedCostsALogLine) {
   logger.put("entry");
   ASSERT_EQ(log.lines().size(), 1u);  // once, at the first entry
   EXPECT_EQ(log.lines()[0].rfind("Failed to remove old log file: ", 0), 0u);
+}
+
+// The host's sink runs outside the logger's lock: a sink that writes debug entries itself (or
+// blocks on a thread that does) cannot deadlock the logger.
+TEST(KIVODebugLog, TheHostsSinkMayWriteToTheLogger) {
+  kivo::test::TempDir dir;
+  KIVODebugLogger logger;
+  logger.setPath((dir.path() / "debug.log").string());
+  logger.setDumpNSLog(true);
+  std::vector<std::string> echoed;
+  kivo::setLogSink([&](std::string_view line) {
+    echoed.emplace_back(line);
+    if (line == "outer") logger.put("inner");
+  });
+  logger.put("outer");
+  kivo::setLogSink(nullptr);
+  EXPECT_EQ(echoed, (std::vector<std::string>{"outer", "inner"}));
+  EXPECT_NE(readText(dir.path() / "debug.log").find(": inner\n"), std::string::npos);
 }
 
 TEST(KIVODebugLog, ConcurrentEntriesAreWrittenWholeAndTheOldFileReplacedOnce) {

@@ -1,12 +1,13 @@
 // kivo pack build and kivo match, end to end on generated recordings.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "common/temp_dir.h"
-#include "fingerprint/signals.h"
+#include "common/signals.h"
 #include "tools/subcommands.h"
 #include "tools/wav_file.h"
 
@@ -58,6 +59,7 @@ TEST_F(MatchCommand, RecognisesEveryBlockOfAnExcerpt) {
   std::vector<float> excerpt(x.begin() + 64000, x.begin() + 64000 + 104000);
   for (auto& v : excerpt) v *= 0.5f;
   kivo::test::writeWav(dir / "query.wav", 16000, 1, excerpt);
+  std::filesystem::copy_file(dir / "query.wav", dir / "caf\xE9.wav");  // a Latin-1 name: not UTF-8
 
   const auto text = run(kivo::tool::runMatch, {"--pack", (dir / "ref.pack").string(), (dir / "query.wav").string()});
   EXPECT_EQ(text.status, 0) << text.err;
@@ -75,6 +77,12 @@ TEST_F(MatchCommand, RecognisesEveryBlockOfAnExcerpt) {
   EXPECT_EQ(blocks[1]["position"], 8.375);
   EXPECT_EQ(blocks[1]["start"], 3.25);
   EXPECT_EQ(blocks[0]["score"], 0.0);
+
+  const auto latin1 = run(kivo::tool::runMatch, {"--json", "--pack", (dir / "ref.pack").string(), (dir / "caf\xE9.wav").string()});
+  EXPECT_EQ(latin1.status, 0);
+  const auto first = nlohmann::json::parse(latin1.out.substr(0, latin1.out.find('\n')));
+  EXPECT_EQ(first["file"], (dir / "caf\xEF\xBF\xBD.wav").string());
+  EXPECT_EQ(first["media"], "m-002");
 }
 
 TEST_F(MatchCommand, UnknownAudioAndBadInputs) {
@@ -86,7 +94,9 @@ TEST_F(MatchCommand, UnknownAudioAndBadInputs) {
   std::ofstream(dir / "bad.pack") << "not a pack";
   const auto bad = run(kivo::tool::runMatch, {"--pack", (dir / "bad.pack").string(), (dir / "noise.wav").string()});
   EXPECT_EQ(bad.status, 1);
-  EXPECT_NE(bad.err.find("bad.pack: not a readable pack file"), std::string::npos) << bad.err;
+  EXPECT_EQ(bad.err, "kivo match: " + (dir / "bad.pack").string() +
+                        ": not a readable pack file: too short for a pack file (16 bytes or less) (see 'kivo pack "
+                        "verify')\n");
 
   const auto missing = run(kivo::tool::runMatch, {"--pack", (dir / "ref.pack").string(), (dir / "none.wav").string()});
   EXPECT_EQ(missing.status, 1);
@@ -97,6 +107,26 @@ TEST_F(MatchCommand, UnknownAudioAndBadInputs) {
                                                       (dir / "none.wav").string()});
   EXPECT_EQ(partial.status, 1);
   EXPECT_NE(partial.out.find("p.pack: 1 media"), std::string::npos);
+
+  // An unwritable place is told before any work, in one line.
+  const auto unwritable = run(kivo::tool::runPackBuild, {"-o", (dir / "none" / "x.pack").string(), (dir / "song1.wav").string()});
+  EXPECT_EQ(unwritable.status, 1);
+  EXPECT_EQ(unwritable.out, "");
+  EXPECT_EQ(unwritable.err, "kivo pack build: cannot write " + (dir / "none" / "x.pack").string() +
+                                ": No such file or directory\n");
+
+  // New packs follow the umask.
+  const mode_t mask = ::umask(022);
+  const auto built = run(kivo::tool::runPackBuild, {"-o", (dir / "m.pack").string(), (dir / "song1.wav").string()});
+  ::umask(mask);
+  EXPECT_EQ(built.status, 0);
+  EXPECT_EQ(std::filesystem::status(dir / "m.pack").permissions(), std::filesystem::perms(0644));
+
+  std::ofstream(dir / "deep.json") << "{\"song1\": " + std::string(100000, '[') + std::string(100000, ']') + "}";
+  const auto deep = run(kivo::tool::runPackBuild, {"-o", (dir / "d.pack").string(), "--metadata",
+                                                   (dir / "deep.json").string(), (dir / "song1.wav").string()});
+  EXPECT_EQ(deep.status, 1);
+  EXPECT_NE(deep.err.find("deep.json nests deeper than 128 levels"), std::string::npos) << deep.err;
 }
 
 }  // namespace

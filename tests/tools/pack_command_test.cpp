@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "audiodb/db_helpers.h"
+#include "common/db_helpers.h"
 #include "audiopack/audio_pack_dumper.h"
-#include "audiopack/pack_bytes.h"
-#include "audiopack/stream_helpers.h"
+#include "common/pack_bytes.h"
+#include "common/stream_helpers.h"
 #include "common/temp_dir.h"
 #include "tools/subcommands.h"
 
@@ -148,6 +148,36 @@ TEST(PackCommandTest, RandomBytesNeverCrashEitherForm) {
       EXPECT_LE(pack({action, (dir / "r").string()}).status, 1);
       EXPECT_LE(pack({action, "--stream", (dir / "r").string()}).status, 1);
     }
+  }
+}
+
+// A refusal is one line in the tool's words; the reader's own lines are not printed.
+TEST(PackCommandTest, RefusalsAreOneLineInPlainWords) {
+  TempDir dir;
+  write(dir / "short", Bytes(5, 'x'));
+  write(dir / "other", Bytes(40, 'x'));
+  write(dir / "cut", PackBytes().header().afp("a", 0, Bytes(8, 1)).bytes);
+  const std::string missing = (dir / "missing").string();
+  struct Case {
+    std::vector<std::string> args;
+    std::string out, err;
+  } cases[] = {
+      {{"verify", (dir / "short").string()}, (dir / "short").string() + ": not clean (pack file): too short for a pack file (16 bytes or less)\n", ""},
+      {{"verify", (dir / "other").string()},
+       (dir / "other").string() + ": not clean (pack file): not a pack file (it does not start with the pack header)\n", ""},
+      {{"verify", (dir / "cut").string()}, (dir / "cut").string() + ": not clean (pack file): cut off before its end chunk\n", ""},
+      {{"verify", missing}, "", "kivo pack verify: " + missing + ": cannot open: No such file or directory\n"},
+      {{"info", missing}, "", "kivo pack info: " + missing + ": cannot open: No such file or directory\n"},
+      {{"info", dir.path().string()}, "", "kivo pack info: " + dir.path().string() + ": is a folder, not a file\n"},
+  };
+  for (auto& c : cases) {
+    std::vector<char*> argv;
+    for (auto& a : c.args) argv.push_back(a.data());
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(kivo::tool::runPack(argv), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
   }
 }
 

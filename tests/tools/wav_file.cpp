@@ -6,10 +6,15 @@
 namespace kivo::test {
 
 void writeWav(const std::filesystem::path& path, int rate, int channels, const std::vector<float>& interleaved) {
+  writeAudio(path, rate, channels, interleaved, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+}
+
+void writeAudio(const std::filesystem::path& path, int rate, int channels, const std::vector<float>& interleaved,
+                int format) {
   SF_INFO info{};
   info.samplerate = rate;
   info.channels = channels;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  info.format = format;
   SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
   ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
   sf_writef_float(file, interleaved.data(), sf_count_t(interleaved.size() / size_t(channels)));

@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "audiodb/db_helpers.h"
+#include "common/db_helpers.h"
 #include "base_database.h"
 #include "fuzz_check.h"
 #include "kivo/audio_pack.h"
-#include "stream_helpers.h"
+#include "common/stream_helpers.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "fuzz_check.h"
 #include "kivo/log.h"
 #include "common/memory_file_system.h"
-#include "recording_delegate.h"
+#include "audiopack/recording_delegate.h"
 
 namespace {
 

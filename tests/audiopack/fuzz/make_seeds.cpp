@@ -6,12 +6,12 @@
 #include <fstream>
 #include <string>
 
-#include "audiodb/db_helpers.h"
+#include "common/db_helpers.h"
 #include "audiopack/audio_pack_dumper.h"
 #include "base_database.h"
 #include "common/memory_file_system.h"
-#include "pack_bytes.h"
-#include "stream_helpers.h"
+#include "common/pack_bytes.h"
+#include "common/stream_helpers.h"
 
 namespace {
 
@@ -77,6 +77,12 @@ void packSeeds(const fs::path& dir) {
                                  .text(R"({"media": {"a": {"type": "cf"}}})")
                                  .bytes);
   write(dir / "end-only", PackBytes().header().u8(0).bytes);
+  // Metadata at the nesting bound and one level past it.
+  for (const auto& [name, depth] : {std::pair{"nested-metadata", 128}, std::pair{"too-deep-metadata", 129}}) {
+    std::string text;
+    for (int i = 0; i < depth; ++i) text += R"({"a":)";
+    write(dir / name, PackBytes().header().u8(0).footer().text(text + "1" + std::string(size_t(depth), '}')).bytes);
+  }
   kivo::test::ScopedDB base;
   kivo::fuzz::fillBaseDatabase(&base.db);
   write(dir / "plain-stream", kivo::test::dumpToBytes(&base.db, APACK_OP_ADD));

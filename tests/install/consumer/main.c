@@ -1,6 +1,9 @@
 /* The plain-function headers compile as C and link through the installed library. */
 #include <kivo/afp.h>
+#include <kivo/audio_db.h>
 #include <kivo/audio_pack.h>
+#include <kivo/bit_score.h>
+#include <kivo/matcher.h>
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -1,4 +1,4 @@
-#include "fingerprint/signals.h"
+#include "common/signals.h"
 
 #include <algorithm>
 #include <cmath>

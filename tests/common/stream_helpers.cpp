@@ -1,4 +1,4 @@
-#include "stream_helpers.h"
+#include "common/stream_helpers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "db_helpers.h"
+#include "common/db_helpers.h"
 
 #include <gtest/gtest.h>
 
