@@ -14,6 +14,7 @@ if(KIVO_WITH_GEOCLUE)
     set(KIVO_GEOCLUE_TARGET PkgConfig::GEOCLUE)
   endif()
 endif()
+find_package(CURL 7.85 REQUIRED)  # CURLOPT_PROTOCOLS_STR
 
 # Public: appear in the installed headers. Private: implementation only.
 set(KIVO_PUBLIC_DEPS nlohmann_json::nlohmann_json Threads::Threads)

@@ -14,7 +14,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/kivoConfigVersion.cmake C
 install(FILES ${PROJECT_BINARY_DIR}/kivoConfig.cmake ${PROJECT_BINARY_DIR}/kivoConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kivo)
 
-set(KIVO_PC_PRIVATE_REQUIRES "soxr alsa")
+set(KIVO_PC_PRIVATE_REQUIRES "soxr alsa libcurl")
 if(KIVO_GEOCLUE_TARGET)
   string(APPEND KIVO_PC_PRIVATE_REQUIRES " libgeoclue-2.0")
 endif()
