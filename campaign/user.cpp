@@ -23,7 +23,7 @@ KIVOUser& KIVOUser::currentUser() {
 void KIVOUser::save() const {
   PropertyDictionary record;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto put = [&](const char* key, const std::optional<std::string>& value) {
       if (value) record.emplace(key, *value);
     };
@@ -45,7 +45,7 @@ void KIVOUser::load() {
     return std::nullopt;
   };
   const PropertyList* birthday = stored ? stored->find(kBirthdayKey) : nullptr;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   name_ = text("dcuname");
   email_ = text("dcuemail");
   mobile_ = text("dcumobile");
@@ -73,7 +73,7 @@ std::optional<PropertyList> KIVOUser::loadDict(const std::optional<std::string>&
 }
 
 bool KIVOUser::checkRequiredFields(int64_t mask) const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if ((mask & KIVOUserInfoMaskAddress) && !filled(address_)) return false;
   if ((mask & KIVOUserInfoMaskBirth) && !birthday_) return false;
   if ((mask & KIVOUserInfoMaskEmail) && !filled(email_)) return false;
@@ -84,11 +84,11 @@ bool KIVOUser::checkRequiredFields(int64_t mask) const {
 
 #define KIVO_USER_ACCESSORS(Type, getter, setter, member) \
   std::optional<Type> KIVOUser::getter() const {          \
-    std::lock_guard lock(mutex_);                         \
+    MutexLock lock(mutex_);                               \
     return member;                                        \
   }                                                       \
   void KIVOUser::setter(std::optional<Type> value) {      \
-    std::lock_guard lock(mutex_);                         \
+    MutexLock lock(mutex_);                               \
     member = std::move(value);                            \
   }
 

@@ -1,6 +1,10 @@
 # Warning and sanitizer flags shared by every target of the project (an interface target).
 add_library(kivo_warnings INTERFACE)
 target_compile_options(kivo_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor)
+# Clang checks the lock annotations of kivo/thread_annotations.h.
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  target_compile_options(kivo_warnings INTERFACE $<$<COMPILE_LANGUAGE:CXX>:-Wthread-safety>)
+endif()
 if(KIVO_WERROR)
   target_compile_options(kivo_warnings INTERFACE -Werror)
 endif()

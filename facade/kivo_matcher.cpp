@@ -63,14 +63,14 @@ double KIVOMatcher::acceptanceLimit() const { return state_->acceptanceLimit; }
 void KIVOMatcher::setAcceptanceLimit(double limit) { state_->acceptanceLimit = limit; }
 
 nlohmann::json KIVOMatcher::metadata() const {
-  std::shared_lock lock(state_->mapsMutex);
+  ReaderLock lock(state_->mapsMutex);
   nlohmann::json media = nlohmann::json::object();
   for (const auto& [id, description] : state_->media) media[id] = *description;
   return {{"media", std::move(media)}};
 }
 
 size_t KIVOMatcher::count() const {
-  std::shared_lock lock(state_->mapsMutex);
+  ReaderLock lock(state_->mapsMutex);
   return state_->durationMap.size();
 }
 
@@ -103,7 +103,7 @@ void KIVOMatcher::finishAdd() {
 bool KIVOMatcher::addAudioPackWithPath(const std::filesystem::path& path) {
   if (KIVOAudioPack::loadPath(path, this)) return true;
   // A pack that could not be read whole contributes nothing, not even the records before the fault.
-  std::lock_guard lock(state_->pendingMutex);
+  MutexLock lock(state_->pendingMutex);
   if (!state_->afps.empty() || !state_->identifiersToDelete.empty())
     logLine(format("[WARN] discarding %lu records of the unreadable pack %@", state_->afps.size() + state_->identifiersToDelete.size(),
                    path.string()));
@@ -127,7 +127,7 @@ void KIVOMatcher::addAFP(const Bytes& afp, const std::string& identifier) {
     return;
   }
   {
-    std::shared_lock lock(state_->mapsMutex);
+    ReaderLock lock(state_->mapsMutex);
     if (state_->durationMap.count(identifier)) {
       logLine("[WARN] cannot add afp: duplicated identifier");
       return;
@@ -141,7 +141,7 @@ void KIVOMatcher::addAFP(const Bytes& afp, const std::string& identifier) {
     logLine(format("[WARN] Failed to add AFP %@", identifier));
     return;
   }
-  std::unique_lock lock(state_->mapsMutex);
+  WriterLock lock(state_->mapsMutex);
   state_->durationMap[identifier] = double(afp.size()) * 0.00390625;
 }
 
@@ -151,7 +151,7 @@ void KIVOMatcher::deleteAFPWithIdentifier(const std::string& identifier) {
     return;
   }
   {
-    std::shared_lock lock(state_->mapsMutex);
+    ReaderLock lock(state_->mapsMutex);
     if (!state_->durationMap.count(identifier)) {
       logLine("[WARN] skipping deletes not exists identifier");
       return;
@@ -160,7 +160,7 @@ void KIVOMatcher::deleteAFPWithIdentifier(const std::string& identifier) {
   const bool unlinked = unlinkFromWriter(state_->audioWriter, state_->unlinked, identifier);
   if (!unlinked) logLine(format("[WARN] Failed to delete AFP %@", identifier));
   // Either way the identifier is gone from the database now.
-  std::unique_lock lock(state_->mapsMutex);
+  WriterLock lock(state_->mapsMutex);
   state_->durationMap.erase(identifier);
 }
 
@@ -228,7 +228,7 @@ void KIVOMatcher::audioPackRetrieveAFPData(KIVOAudioPackAFPData afp) {
     state_->debug([&] { return format("[WARN] skipping 0 sized AFP identifier %@", *afp.identifier); });
     return;
   }
-  std::lock_guard lock(state_->pendingMutex);
+  MutexLock lock(state_->pendingMutex);
   const bool seen = std::any_of(state_->afps.begin(), state_->afps.end(), [&](const auto& a) { return a.identifier == afp.identifier; });
   if (seen) {
     state_->debug([&] { return format("[WARN] KIVOMatcher: found adding duplicated identifier %@. use first one.", *afp.identifier); });
@@ -239,17 +239,17 @@ void KIVOMatcher::audioPackRetrieveAFPData(KIVOAudioPackAFPData afp) {
 
 void KIVOMatcher::audioPackDeleteIfAny(const std::string& identifier) {
   state_->debug([&] { return format("retrived delete %@ if any", identifier); });
-  std::lock_guard lock(state_->pendingMutex);
+  MutexLock lock(state_->pendingMutex);
   state_->identifiersToDelete.push_back(identifier);
 }
 
 bool KIVOMatcher::isRemovedIdentifier(const std::string& identifier) const {
-  std::lock_guard lock(state_->pendingMutex);
+  MutexLock lock(state_->pendingMutex);
   return std::find(state_->identifiersToDelete.begin(), state_->identifiersToDelete.end(), identifier) != state_->identifiersToDelete.end();
 }
 
 std::string KIVOMatcher::AFPDescription(const std::string& identifier) const {
-  std::shared_lock lock(state_->mapsMutex);
+  ReaderLock lock(state_->mapsMutex);
   const auto it = state_->media.find(identifier);
   const nlohmann::json* description = it == state_->media.end() ? nullptr : it->second.get();
   return format("AFP Key %@ [%@] (%@)", identifier, textOf(description, "type").value_or("unknown"),
@@ -260,12 +260,12 @@ void KIVOMatcher::audioPackFinishLoadWithMetaData(const nlohmann::json& metadata
   state_->debug([&] { return format("finish to load audio pack with metadata: %@", metadata); });
   std::vector<std::string> deletes;
   {
-    std::lock_guard lock(state_->pendingMutex);
+    MutexLock lock(state_->pendingMutex);
     deletes = state_->identifiersToDelete;
   }
   for (const auto& id : deletes) state_->debug([&] { return format("Deleting %@", AFPDescription(id)); });
   {
-    std::unique_lock lock(state_->mapsMutex);
+    WriterLock lock(state_->mapsMutex);
     for (const auto& id : deletes) state_->media.erase(id);
     const auto media = metadata.is_object() ? metadata.find("media") : metadata.end();
     if (media != metadata.end() && media->is_object()) {
@@ -292,12 +292,12 @@ void KIVOMatcher::updateAudioDB() {
   std::vector<KIVOAudioPackAFPData> afps;
   std::vector<std::string> deletes;
   {
-    std::lock_guard lock(state_->pendingMutex);
+    MutexLock lock(state_->pendingMutex);
     afps.swap(state_->afps);
     deletes.swap(state_->identifiersToDelete);
   }
   auto known = [this](const std::string& id) {
-    std::shared_lock lock(state_->mapsMutex);
+    ReaderLock lock(state_->mapsMutex);
     return state_->durationMap.count(id) != 0;
   };
   for (const auto& afp : afps) {
@@ -338,7 +338,7 @@ void KIVOMatcher::forEachAudioPack(const AFPVisitor& visit) const {
 }
 
 bool KIVOMatcher::isValidIdentifier(const std::string& identifier) const {
-  std::shared_lock lock(state_->mapsMutex);
+  ReaderLock lock(state_->mapsMutex);
   const auto it = state_->media.find(identifier);
   if (it == state_->media.end()) return false;
   return KIVOMatchResultTypeFromString(textOf(it->second.get(), "type")) != KIVOMatchResultTypePG;

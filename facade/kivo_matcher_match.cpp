@@ -71,7 +71,7 @@ std::optional<KIVOMatcher::Results> KIVOMatcher::matchAFP(const std::optional<By
   const bool filter = state_->useCutoffFilter;
   const double cutoff = state_->cutoff;
   {
-    std::shared_lock lock(state_->mapsMutex);
+    ReaderLock lock(state_->mapsMutex);
     for (int i = 0; i < candidates.count; ++i) {
       const Candidate& c = candidates.items[i];
       if (!c.entry || !c.entry->name.str) continue;

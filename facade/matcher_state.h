@@ -4,8 +4,6 @@
 #include <atomic>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <type_traits>
 #include <unordered_map>
@@ -14,6 +12,7 @@
 #include "kivo/audio_db.h"
 #include "kivo/kivo_matcher.h"
 #include "kivo/log.h"
+#include "kivo/thread_annotations.h"
 
 namespace kivo {
 
@@ -42,16 +41,16 @@ struct KIVOMatcher::State {
   // another thread than the one holding the database's locks.
   std::shared_ptr<KIVOMatcher> openAdd;
 
-  // Records of the pack being loaded (loading thread), guarded by pendingMutex.
-  mutable std::mutex pendingMutex;
-  std::vector<KIVOAudioPackAFPData> afps;
-  std::vector<std::string> identifiersToDelete;
+  // Records of the pack being loaded (loading thread).
+  mutable Mutex pendingMutex;
+  std::vector<KIVOAudioPackAFPData> afps KIVO_GUARDED_BY(pendingMutex);
+  std::vector<std::string> identifiersToDelete KIVO_GUARDED_BY(pendingMutex);
 
-  // Metadata, identifiers and durations, guarded by mapsMutex. Descriptions are immutable and
-  // shared with the results that carry them.
-  mutable std::shared_mutex mapsMutex;
-  std::map<std::string, std::shared_ptr<const nlohmann::json>> media;
-  std::unordered_map<std::string, double> durationMap;  // its keys are the identifier map
+  // Metadata, identifiers and durations. Descriptions are immutable and shared with the results
+  // that carry them.
+  mutable SharedMutex mapsMutex;
+  std::map<std::string, std::shared_ptr<const nlohmann::json>> media KIVO_GUARDED_BY(mapsMutex);
+  std::unordered_map<std::string, double> durationMap KIVO_GUARDED_BY(mapsMutex);  // its keys are the identifier map
 
   std::atomic<bool> useCutoffFilter{false};
   std::atomic<bool> debugMode{false};

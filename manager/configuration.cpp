@@ -5,32 +5,32 @@
 namespace kivo {
 
 std::optional<std::string> KIVOManager::applicationID() const {
-  std::lock_guard lock(configurationMutex_);
+  MutexLock lock(configurationMutex_);
   return applicationID_;
 }
 
 void KIVOManager::setApplicationID(std::optional<std::string> value) {
-  std::lock_guard lock(configurationMutex_);
+  MutexLock lock(configurationMutex_);
   applicationID_ = std::move(value);
 }
 
 std::optional<std::string> KIVOManager::secretKey() const {
-  std::lock_guard lock(configurationMutex_);
+  MutexLock lock(configurationMutex_);
   return secretKey_;
 }
 
 void KIVOManager::setSecretKey(std::optional<std::string> value) {
-  std::lock_guard lock(configurationMutex_);
+  MutexLock lock(configurationMutex_);
   secretKey_ = std::move(value);
 }
 
 std::string KIVOManager::apiEndpoint() const {
-  std::lock_guard lock(configurationMutex_);
+  MutexLock lock(configurationMutex_);
   return apiEndpoint_;
 }
 
 void KIVOManager::setApiEndpoint(std::string value) {
-  std::lock_guard lock(configurationMutex_);
+  MutexLock lock(configurationMutex_);
   apiEndpoint_ = std::move(value);
 }
 

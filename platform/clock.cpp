@@ -6,8 +6,8 @@ namespace kivo {
 namespace {
 
 struct ClockSlot {
-  std::mutex mutex;
-  std::shared_ptr<const Clock> clock = std::make_shared<SystemClock>();
+  Mutex mutex;
+  std::shared_ptr<const Clock> clock KIVO_GUARDED_BY(mutex) = std::make_shared<SystemClock>();
 };
 
 ClockSlot& slot() {
@@ -22,18 +22,18 @@ ManualClock::ManualClock(WallTime start)
     : wall_(start), monotonic_(MonotonicTime{} + std::chrono::hours(1000)) {}
 
 WallTime ManualClock::now() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return wall_;
 }
 
 MonotonicTime ManualClock::monotonicNow() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return monotonic_;
 }
 
 void ManualClock::advance(std::chrono::nanoseconds delta) {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     wall_ += std::chrono::duration_cast<std::chrono::system_clock::duration>(delta);
     monotonic_ += delta;
   }
@@ -41,18 +41,18 @@ void ManualClock::advance(std::chrono::nanoseconds delta) {
 }
 
 void ManualClock::setWallTime(WallTime wall) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   wall_ = wall;
 }
 
 std::shared_ptr<const Clock> currentClock() {
-  std::lock_guard lock(slot().mutex);
+  MutexLock lock(slot().mutex);
   return slot().clock;
 }
 
 void setClock(std::shared_ptr<const Clock> clock) {
   {
-    std::lock_guard lock(slot().mutex);
+    MutexLock lock(slot().mutex);
     slot().clock = clock ? std::move(clock) : std::make_shared<SystemClock>();
   }
   dispatch::detail::TimerService::instance().clockChanged();

@@ -4,7 +4,8 @@
 
 #include <chrono>
 #include <memory>
-#include <mutex>
+
+#include "kivo/thread_annotations.h"
 
 namespace kivo {
 
@@ -44,9 +45,9 @@ class ManualClock final : public Clock {
   void setWallTime(WallTime wall);
 
  private:
-  mutable std::mutex mutex_;
-  WallTime wall_;            // guarded by mutex_
-  MonotonicTime monotonic_;  // guarded by mutex_
+  mutable Mutex mutex_;
+  WallTime wall_ KIVO_GUARDED_BY(mutex_);
+  MonotonicTime monotonic_ KIVO_GUARDED_BY(mutex_);
 };
 
 // The installed clock (never null). Thread-safe.

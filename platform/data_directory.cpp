@@ -4,15 +4,16 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <mutex>
 #include <vector>
+
+#include "kivo/thread_annotations.h"
 
 namespace kivo {
 namespace {
 
 struct DirectorySlot {
-  std::mutex mutex;
-  std::filesystem::path directory;  // guarded by mutex; empty means the default
+  Mutex mutex;
+  std::filesystem::path directory KIVO_GUARDED_BY(mutex);  // empty means the default
 };
 
 DirectorySlot& slot() {
@@ -40,14 +41,14 @@ std::filesystem::path defaultDirectory() {
 
 std::filesystem::path dataDirectory() {
   {
-    std::lock_guard lock(slot().mutex);
+    MutexLock lock(slot().mutex);
     if (!slot().directory.empty()) return slot().directory;
   }
   return defaultDirectory();
 }
 
 void setDataDirectory(std::filesystem::path directory) {
-  std::lock_guard lock(slot().mutex);
+  MutexLock lock(slot().mutex);
   slot().directory = std::move(directory);
 }
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <mutex>
 #include <vector>
 
+#include "kivo/thread_annotations.h"
 #include "platform/executor.h"
 #include "platform/timer_service.h"
 
@@ -12,16 +12,18 @@ namespace kivo::dispatch {
 namespace detail {
 
 struct GroupState {
-  std::mutex mutex;
-  std::condition_variable idle;
-  long pending = 0;                                           // guarded by mutex
-  std::vector<std::pair<std::shared_ptr<Executor>, Task>> notifications;  // guarded by mutex
+  Mutex mutex;
+  std::condition_variable_any idle;
+  long pending KIVO_GUARDED_BY(mutex) = 0;
+  std::vector<std::pair<std::shared_ptr<Executor>, Task>> notifications KIVO_GUARDED_BY(mutex);
 };
 
 struct SemaphoreState {
-  std::mutex mutex;
-  std::condition_variable positive;
-  long count = 0;  // guarded by mutex
+  explicit SemaphoreState(long initial) : count(initial) {}
+
+  Mutex mutex;
+  std::condition_variable_any positive;
+  long count KIVO_GUARDED_BY(mutex);
 };
 
 }  // namespace detail
@@ -39,14 +41,14 @@ bool Queue::isCurrent() const { return executor_->isCurrent(); }
 Group::Group() : state_(std::make_shared<detail::GroupState>()) {}
 
 void Group::enter() const {
-  std::lock_guard lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   ++state_->pending;
 }
 
 void Group::leave() const {
   std::vector<std::pair<std::shared_ptr<detail::Executor>, Task>> ready;
   {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     if (--state_->pending > 0) return;
     state_->pending = 0;
     ready.swap(state_->notifications);
@@ -68,7 +70,7 @@ void Group::async(const Queue& queue, Task task) const {
 
 void Group::notify(const Queue& queue, Task task) const {
   {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     if (state_->pending > 0) {
       state_->notifications.emplace_back(queue.executor(), std::move(task));
       return;
@@ -78,8 +80,8 @@ void Group::notify(const Queue& queue, Task task) const {
 }
 
 void Group::wait() const {
-  std::unique_lock lock(state_->mutex);
-  state_->idle.wait(lock, [this] { return state_->pending == 0; });
+  MutexLock lock(state_->mutex);
+  while (state_->pending != 0) state_->idle.wait(lock);
 }
 
 Timer::Timer(std::shared_ptr<detail::TimerState> state) : state_(std::move(state)) {}
@@ -93,19 +95,13 @@ Duration clampInterval(Duration interval) {
 }  // namespace
 
 Timer Timer::after(const Queue& queue, Duration delay, Task task) {
-  auto state = std::make_shared<detail::TimerState>();
-  state->queue = queue.executor();
-  state->task = std::make_shared<const Task>(std::move(task));
+  auto state = std::make_shared<detail::TimerState>(queue.executor(), std::move(task), false, Duration{});
   detail::TimerService::instance().schedule(state, monotonicNow() + std::max<Duration>(delay, Duration{}));
   return Timer(state);
 }
 
 Timer Timer::repeating(const Queue& queue, Duration interval, Task task) {
-  auto state = std::make_shared<detail::TimerState>();
-  state->repeating = true;
-  state->interval = clampInterval(interval);
-  state->queue = queue.executor();
-  state->task = std::make_shared<const Task>(std::move(task));
+  auto state = std::make_shared<detail::TimerState>(queue.executor(), std::move(task), true, clampInterval(interval));
   detail::TimerService::instance().schedule(state, monotonicNow() + state->interval);
   return Timer(state);
 }
@@ -114,7 +110,7 @@ void Timer::invalidate() const {
   std::shared_ptr<const Task> task;
   std::shared_ptr<detail::Executor> queue;
   {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->valid = false;
     task.swap(state_->task);
     queue.swap(state_->queue);
@@ -123,30 +119,28 @@ void Timer::invalidate() const {
 }
 
 bool Timer::isValid() const {
-  std::lock_guard lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   return state_->valid;
 }
 
-Semaphore::Semaphore(long initial) : state_(std::make_shared<detail::SemaphoreState>()) {
-  state_->count = initial;
-}
+Semaphore::Semaphore(long initial) : state_(std::make_shared<detail::SemaphoreState>(initial)) {}
 
 void Semaphore::signal() const {
   {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     ++state_->count;
   }
   state_->positive.notify_one();
 }
 
 void Semaphore::wait() const {
-  std::unique_lock lock(state_->mutex);
-  state_->positive.wait(lock, [this] { return state_->count > 0; });
+  MutexLock lock(state_->mutex);
+  while (state_->count <= 0) state_->positive.wait(lock);
   --state_->count;
 }
 
 bool Semaphore::tryWait() const {
-  std::lock_guard lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   if (state_->count <= 0) return false;
   --state_->count;
   return true;

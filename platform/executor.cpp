@@ -3,12 +3,12 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "kivo/format.h"
 #include "kivo/log.h"
+#include "kivo/thread_annotations.h"
 
 namespace kivo::dispatch::detail {
 namespace {
@@ -16,9 +16,9 @@ namespace {
 thread_local const Executor* currentExecutor = nullptr;
 
 struct Activity {
-  std::mutex mutex;
-  std::condition_variable changed;
-  size_t background = 0;  // guarded by mutex
+  Mutex mutex;
+  std::condition_variable_any changed;
+  size_t background KIVO_GUARDED_BY(mutex) = 0;
 };
 
 Activity& activity() {
@@ -35,7 +35,7 @@ class ThreadedExecutor : public Executor, public std::enable_shared_from_this<Th
     if (!task) return;
     backgroundTaskQueued();
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       tasks_.push_back(std::move(task));
       if (threads_.empty())
         for (size_t i = 0; i < threadCount_; ++i) threads_.emplace_back([self = shared_from_this()] { self->serve(); });
@@ -48,7 +48,7 @@ class ThreadedExecutor : public Executor, public std::enable_shared_from_this<Th
   void close() {
     std::vector<std::thread> threads;
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       closing_ = true;
       threads.swap(threads_);
     }
@@ -66,8 +66,8 @@ class ThreadedExecutor : public Executor, public std::enable_shared_from_this<Th
     for (;;) {
       Task task;
       {
-        std::unique_lock lock(mutex_);
-        ready_.wait(lock, [this] { return closing_ || !tasks_.empty(); });
+        MutexLock lock(mutex_);
+        while (!closing_ && tasks_.empty()) ready_.wait(lock);
         if (tasks_.empty()) return;
         task = std::move(tasks_.front());
         tasks_.pop_front();
@@ -79,11 +79,11 @@ class ThreadedExecutor : public Executor, public std::enable_shared_from_this<Th
   }
 
   const size_t threadCount_;
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<Task> tasks_;             // guarded by mutex_
-  std::vector<std::thread> threads_;   // guarded by mutex_; started by the first post
-  bool closing_ = false;               // guarded by mutex_
+  Mutex mutex_;
+  std::condition_variable_any ready_;
+  std::deque<Task> tasks_ KIVO_GUARDED_BY(mutex_);
+  std::vector<std::thread> threads_ KIVO_GUARDED_BY(mutex_);  // started by the first post
+  bool closing_ KIVO_GUARDED_BY(mutex_) = false;
 };
 
 // Owned by the handles of one serial queue; closes the executor when the last handle goes.
@@ -128,26 +128,26 @@ std::shared_ptr<Executor> makeSerialExecutor(std::string label) {
 }
 
 void backgroundTaskQueued() {
-  std::lock_guard lock(activity().mutex);
+  MutexLock lock(activity().mutex);
   ++activity().background;
 }
 
 void backgroundTaskFinished() {
   {
-    std::lock_guard lock(activity().mutex);
+    MutexLock lock(activity().mutex);
     --activity().background;
   }
   activity().changed.notify_all();
 }
 
 void mainTaskQueued() {
-  { std::lock_guard lock(activity().mutex); }
+  { MutexLock lock(activity().mutex); }
   activity().changed.notify_all();
 }
 
 void waitForBackgroundIdleOrMainWork() {
-  std::unique_lock lock(activity().mutex);
-  activity().changed.wait(lock, [] { return activity().background == 0 || mainQueuePending() > 0; });
+  MutexLock lock(activity().mutex);
+  while (activity().background != 0 && mainQueuePending() == 0) activity().changed.wait(lock);
 }
 
 }  // namespace kivo::dispatch::detail

@@ -3,8 +3,9 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <string>
+
+#include "kivo/thread_annotations.h"
 
 namespace kivo {
 namespace {
@@ -16,8 +17,8 @@ void writeToStderr(std::string_view line) {
 }
 
 struct SinkSlot {
-  std::mutex mutex;
-  std::shared_ptr<const LogSink> sink;
+  Mutex mutex;
+  std::shared_ptr<const LogSink> sink KIVO_GUARDED_BY(mutex);
 };
 
 SinkSlot& slot() {
@@ -31,14 +32,14 @@ std::atomic<bool> debugLines{false};
 
 void setLogSink(LogSink sink) {
   auto next = sink ? std::make_shared<const LogSink>(std::move(sink)) : nullptr;
-  std::lock_guard lock(slot().mutex);
+  MutexLock lock(slot().mutex);
   slot().sink = std::move(next);
 }
 
 void logLine(std::string_view line) {
   std::shared_ptr<const LogSink> sink;
   {
-    std::lock_guard lock(slot().mutex);
+    MutexLock lock(slot().mutex);
     sink = slot().sink;
   }
   if (sink)

@@ -2,9 +2,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <thread>
 
+#include "kivo/thread_annotations.h"
 #include "platform/executor.h"
 
 namespace kivo::dispatch {
@@ -19,7 +19,7 @@ class MainExecutor final : public Executor {
     if (!task) return;
     std::shared_ptr<const std::function<void()>> wake;
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       tasks_.push_back(std::move(task));
       if (wakeHandler_ && !wakePending_) {
         wakePending_ = true;
@@ -32,12 +32,12 @@ class MainExecutor final : public Executor {
   }
 
   size_t pending() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return tasks_.size();
   }
 
   void setWakeHandler(std::function<void()> handler) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     wakeHandler_ = handler ? std::make_shared<const std::function<void()>>(std::move(handler)) : nullptr;
     wakePending_ = false;
   }
@@ -47,8 +47,8 @@ class MainExecutor final : public Executor {
     for (;;) {
       Task task;
       {
-        std::unique_lock lock(mutex_);
-        ready_.wait(lock, [this] { return stopRequested_ || !tasks_.empty(); });
+        MutexLock lock(mutex_);
+        while (!stopRequested_ && tasks_.empty()) ready_.wait(lock);
         if (stopRequested_) {
           stopRequested_ = false;
           break;
@@ -63,7 +63,7 @@ class MainExecutor final : public Executor {
 
   void stop() {
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       stopRequested_ = true;
     }
     ready_.notify_all();
@@ -73,14 +73,14 @@ class MainExecutor final : public Executor {
     if (isCurrent() || !claim()) return 0;
     size_t count;
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       wakePending_ = false;
       count = tasks_.size();
     }
     for (size_t i = 0; i < count; ++i) {
       Task task;
       {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         task = std::move(tasks_.front());
         tasks_.pop_front();
       }
@@ -102,7 +102,7 @@ class MainExecutor final : public Executor {
   void rearmWake() {
     std::shared_ptr<const std::function<void()>> wake;
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       if (wakeHandler_ && !wakePending_ && !tasks_.empty()) {
         wakePending_ = true;
         wake = wakeHandler_;
@@ -112,12 +112,12 @@ class MainExecutor final : public Executor {
   }
 
   std::atomic<std::thread::id> driver_{};  // the thread running or pumping, if any
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<Task> tasks_;                                  // guarded by mutex_
-  std::shared_ptr<const std::function<void()>> wakeHandler_;  // guarded by mutex_
-  bool wakePending_ = false;                                // guarded by mutex_
-  bool stopRequested_ = false;                              // guarded by mutex_
+  Mutex mutex_;
+  std::condition_variable_any ready_;
+  std::deque<Task> tasks_ KIVO_GUARDED_BY(mutex_);
+  std::shared_ptr<const std::function<void()>> wakeHandler_ KIVO_GUARDED_BY(mutex_);
+  bool wakePending_ KIVO_GUARDED_BY(mutex_) = false;
+  bool stopRequested_ KIVO_GUARDED_BY(mutex_) = false;
 };
 
 MainExecutor& mainInstance() {

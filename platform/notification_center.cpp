@@ -9,10 +9,10 @@ struct NotificationCenter::Entry {
   NotificationCenter::Token token;
   std::string name;
   Observer observer;
-  std::mutex mutex;
-  std::condition_variable callEnded;
-  int calls = 0;         // guarded by mutex: calls in progress
-  bool removed = false;  // guarded by mutex
+  Mutex mutex;
+  std::condition_variable_any callEnded;
+  int calls KIVO_GUARDED_BY(mutex) = 0;  // calls in progress
+  bool removed KIVO_GUARDED_BY(mutex) = false;
 };
 
 namespace {
@@ -34,7 +34,7 @@ NotificationCenter::Token NotificationCenter::addObserver(std::string name, Obse
   auto entry = std::make_shared<Entry>();
   entry->name = std::move(name);
   entry->observer = std::move(observer);
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   entry->token = nextToken_++;
   entries_.push_back(entry);
   return entry->token;
@@ -43,7 +43,7 @@ NotificationCenter::Token NotificationCenter::addObserver(std::string name, Obse
 void NotificationCenter::removeObserver(Token token) {
   std::shared_ptr<Entry> entry;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = std::find_if(entries_.begin(), entries_.end(), [&](const auto& e) { return e->token == token; });
     if (it == entries_.end()) return;
     entry = *it;
@@ -52,9 +52,9 @@ void NotificationCenter::removeObserver(Token token) {
   int own = static_cast<int>(std::count(callingEntries.begin(), callingEntries.end(), entry.get()));
   Observer released;
   {
-    std::unique_lock lock(entry->mutex);
+    MutexLock lock(entry->mutex);
     entry->removed = true;
-    entry->callEnded.wait(lock, [&] { return entry->calls <= own; });
+    while (entry->calls > own) entry->callEnded.wait(lock);
     if (own == 0) released = std::move(entry->observer);  // no call is running or will start
   }
 }
@@ -62,13 +62,13 @@ void NotificationCenter::removeObserver(Token token) {
 void NotificationCenter::post(const Notification& notification) {
   std::vector<std::shared_ptr<Entry>> targets;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     for (const auto& entry : entries_)
       if (entry->name == notification.name) targets.push_back(entry);
   }
   for (const auto& entry : targets) {
     {
-      std::lock_guard lock(entry->mutex);
+      MutexLock lock(entry->mutex);
       if (entry->removed) continue;
       ++entry->calls;
     }
@@ -78,7 +78,7 @@ void NotificationCenter::post(const Notification& notification) {
       ~CallScope() {
         callingEntries.pop_back();
         {
-          std::lock_guard lock(entry.mutex);
+          MutexLock lock(entry.mutex);
           --entry.calls;
         }
         entry.callEnded.notify_all();

@@ -13,7 +13,7 @@ TimerService::TimerService() : thread_([this] { serve(); }) {}
 
 void TimerService::schedule(const std::shared_ptr<TimerState>& timer, MonotonicTime deadline) {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     heap_.push(Entry{deadline, sequence_++, timer});
   }
   changed_.notify_all();
@@ -24,7 +24,7 @@ void TimerService::dropInvalidTop() {
     // The entry may hold the last reference: keep the timer alive until its lock is released.
     const std::shared_ptr<TimerState> timer = heap_.top().timer;
     {
-      std::lock_guard timerLock(timer->mutex);
+      MutexLock timerLock(timer->mutex);
       if (timer->valid) return;
     }
     heap_.pop();
@@ -49,25 +49,25 @@ std::vector<std::shared_ptr<TimerState>> TimerService::takeDue(MonotonicTime now
 void TimerService::fireDue() {
   std::vector<std::shared_ptr<TimerState>> due;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     due = takeDue(monotonicNow());
   }
   for (auto& timer : due) postTick(timer);
 }
 
 std::optional<MonotonicTime> TimerService::nextDeadline() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   dropInvalidTop();
   if (heap_.empty()) return std::nullopt;
   return heap_.top().deadline;
 }
 
 void TimerService::invalidateAll() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   while (!heap_.empty()) {
     auto timer = heap_.top().timer;
     heap_.pop();
-    std::lock_guard timerLock(timer->mutex);
+    MutexLock timerLock(timer->mutex);
     timer->valid = false;
     timer->task = nullptr;
     timer->queue = nullptr;
@@ -75,12 +75,12 @@ void TimerService::invalidateAll() {
 }
 
 void TimerService::clockChanged() {
-  { std::lock_guard lock(mutex_); }  // the service thread is either before its clock read or waiting
+  { MutexLock lock(mutex_); }  // the service thread is either before its clock read or waiting
   changed_.notify_all();
 }
 
 void TimerService::serve() {
-  std::unique_lock lock(mutex_);
+  MutexLock lock(mutex_);
   for (;;) {
     auto clock = currentClock();
     if (clock->isManual()) {
@@ -95,17 +95,19 @@ void TimerService::serve() {
       continue;
     }
     dropInvalidTop();
-    if (heap_.empty())
+    if (heap_.empty()) {
       changed_.wait(lock);
-    else
-      changed_.wait_until(lock, heap_.top().deadline);
+    } else {
+      MonotonicTime deadline = heap_.top().deadline;  // a copy: the wait reads it unlocked
+      changed_.wait_until(lock, deadline);
+    }
   }
 }
 
 void postTick(const std::shared_ptr<TimerState>& timer) {
   std::shared_ptr<Executor> queue;
   {
-    std::lock_guard lock(timer->mutex);
+    MutexLock lock(timer->mutex);
     if (!timer->valid || timer->tickQueued) return;
     timer->tickQueued = true;
     queue = timer->queue;
@@ -113,7 +115,7 @@ void postTick(const std::shared_ptr<TimerState>& timer) {
   queue->post([timer] {
     std::shared_ptr<const Task> task;
     {
-      std::lock_guard lock(timer->mutex);
+      MutexLock lock(timer->mutex);
       timer->tickQueued = false;
       if (!timer->valid) return;
       task = timer->task;

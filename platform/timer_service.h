@@ -4,15 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <queue>
 #include <thread>
-#include <condition_variable>
 #include <vector>
 
 #include "kivo/dispatch.h"
+#include "kivo/thread_annotations.h"
 #include "platform/clock.h"
 
 namespace kivo::dispatch::detail {
@@ -20,13 +20,16 @@ namespace kivo::dispatch::detail {
 class Executor;
 
 struct TimerState {
-  std::mutex mutex;
-  bool valid = true;                    // guarded by mutex
-  bool tickQueued = false;              // guarded by mutex; a tick waits on the queue
-  bool repeating = false;
-  Duration interval{};
-  std::shared_ptr<Executor> queue;      // guarded by mutex; released on invalidation
-  std::shared_ptr<const Task> task;     // guarded by mutex; released on invalidation
+  TimerState(std::shared_ptr<Executor> q, Task t, bool repeats, Duration every)
+      : repeating(repeats), interval(every), queue(std::move(q)), task(std::make_shared<const Task>(std::move(t))) {}
+
+  Mutex mutex;
+  bool valid KIVO_GUARDED_BY(mutex) = true;
+  bool tickQueued KIVO_GUARDED_BY(mutex) = false;  // a tick waits on the queue
+  const bool repeating;
+  const Duration interval;
+  std::shared_ptr<Executor> queue KIVO_GUARDED_BY(mutex);   // released on invalidation
+  std::shared_ptr<const Task> task KIVO_GUARDED_BY(mutex);  // released on invalidation
 };
 
 class TimerService {
@@ -55,14 +58,14 @@ class TimerService {
 
   TimerService();
   void serve();
-  // Pops due entries (rescheduling repeating ones) and returns the ticks to post. REQUIRES mutex_.
-  std::vector<std::shared_ptr<TimerState>> takeDue(MonotonicTime now);
-  void dropInvalidTop();  // REQUIRES mutex_
+  // Pops due entries (rescheduling repeating ones) and returns the ticks to post.
+  std::vector<std::shared_ptr<TimerState>> takeDue(MonotonicTime now) KIVO_REQUIRES(mutex_);
+  void dropInvalidTop() KIVO_REQUIRES(mutex_);
 
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::priority_queue<Entry, std::vector<Entry>, std::greater<>> heap_;  // guarded by mutex_
-  uint64_t sequence_ = 0;                                               // guarded by mutex_
+  Mutex mutex_;
+  std::condition_variable_any changed_;
+  std::priority_queue<Entry, std::vector<Entry>, std::greater<>> heap_ KIVO_GUARDED_BY(mutex_);
+  uint64_t sequence_ KIVO_GUARDED_BY(mutex_) = 0;
   std::thread thread_;
 };
 

@@ -13,8 +13,8 @@ namespace kivo {
 namespace {
 
 struct StandardSlot {
-  std::mutex mutex;
-  std::shared_ptr<UserDefaults> store;  // guarded by mutex
+  Mutex mutex;
+  std::shared_ptr<UserDefaults> store KIVO_GUARDED_BY(mutex);
 };
 
 StandardSlot& standardSlot() {
@@ -26,7 +26,7 @@ StandardSlot& standardSlot() {
 
 std::shared_ptr<UserDefaults> UserDefaults::standard() {
   std::filesystem::path file = dataDirectory() / kFileName;
-  std::lock_guard lock(standardSlot().mutex);
+  MutexLock lock(standardSlot().mutex);
   if (!standardSlot().store || standardSlot().store->file() != file)
     standardSlot().store = std::make_shared<UserDefaults>(file);
   return standardSlot().store;
@@ -36,21 +36,16 @@ UserDefaults::UserDefaults(std::filesystem::path file)
     : UserDefaults(std::move(file), std::make_shared<DiskFileSystem>()) {}
 
 UserDefaults::UserDefaults(std::filesystem::path file, std::shared_ptr<FileSystem> files)
-    : file_(std::move(file)), files_(std::move(files)) {
-  load();
-}
+    : file_(std::move(file)), files_(std::move(files)), values_(load()) {}
 
-void UserDefaults::load() {
+PropertyDictionary UserDefaults::load() {
   files_->removeAbandonedVersions(file_);
   FileContents contents = files_->readFile(file_);
-  if (contents.missing) return;  // no store yet
+  if (contents.missing) return {};  // no store yet
   std::string error = contents.error;
   if (contents.status == FileContents::Status::kRead) {
     const std::string text(contents.bytes.begin(), contents.bytes.end());
-    if (auto values = decodeUserDefaults(text, error)) {
-      values_ = std::move(*values);
-      return;
-    }
+    if (auto values = decodeUserDefaults(text, error)) return std::move(*values);
   }
   std::filesystem::path aside = file_;
   aside += ".corrupt-" + std::to_string(std::time(nullptr));
@@ -60,10 +55,11 @@ void UserDefaults::load() {
   else
     logLine(format("[ERROR] KIVOUserDefaults: cannot read %@ (%@); moved it to %@ and starting empty", file_,
                    error, aside));
+  return {};
 }
 
 std::optional<PropertyList> UserDefaults::object(std::string_view key) const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   auto it = values_.find(key);
   if (it == values_.end()) return std::nullopt;
   return it->second;
@@ -82,7 +78,7 @@ std::optional<PropertyList> UserDefaults::update(const std::string& key, const C
   uint64_t generation;
   std::string text;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = values_.find(key);
     std::optional<PropertyList> current;
     if (it != values_.end()) current = it->second;
@@ -100,7 +96,7 @@ std::optional<PropertyList> UserDefaults::update(const std::string& key, const C
 }
 
 bool UserDefaults::persist(uint64_t generation, const std::string& text) {
-  std::lock_guard lock(fileMutex_);
+  MutexLock lock(fileMutex_);
   if (written_ >= generation) return true;  // a newer state is already on disk
   files_->makeFolder(file_.parent_path());  // a failure shows at createFile
   auto created = files_->createFile(file_);
@@ -121,12 +117,12 @@ bool UserDefaults::synchronize() {
   uint64_t generation;
   std::string text;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     generation = generation_;
     text = encodeUserDefaults(values_);
   }
   {
-    std::lock_guard lock(fileMutex_);
+    MutexLock lock(fileMutex_);
     if (written_ >= generation) return true;
   }
   return persist(generation, text);

@@ -9,12 +9,12 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "kivo/property_list.h"
+#include "kivo/thread_annotations.h"
 #include "platform/file_system.h"
 
 namespace kivo {
@@ -49,19 +49,20 @@ class UserDefaults {
   bool synchronize();
 
  private:
-  void load();
+  // The values the file holds (none when it is missing; an unreadable file is moved aside).
+  PropertyDictionary load();
   // Writes the state of generation `generation` unless a newer one is already on disk.
-  bool persist(uint64_t generation, const std::string& text);
+  bool persist(uint64_t generation, const std::string& text) KIVO_EXCLUDES(mutex_, fileMutex_);
 
   const std::filesystem::path file_;
   const std::shared_ptr<FileSystem> files_;
 
-  mutable std::mutex mutex_;
-  PropertyDictionary values_;  // guarded by mutex_
-  uint64_t generation_ = 0;    // guarded by mutex_: bumped by every change
+  mutable Mutex mutex_;
+  PropertyDictionary values_ KIVO_GUARDED_BY(mutex_);
+  uint64_t generation_ KIVO_GUARDED_BY(mutex_) = 0;  // bumped by every change
 
-  std::mutex fileMutex_;       // serialises writes of the file; taken after mutex_ is released
-  uint64_t written_ = 0;       // guarded by fileMutex_: generation the file holds
+  Mutex fileMutex_;                                   // serialises writes of the file; taken after mutex_ is released
+  uint64_t written_ KIVO_GUARDED_BY(fileMutex_) = 0;  // generation the file holds
 };
 
 }  // namespace kivo

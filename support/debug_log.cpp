@@ -20,22 +20,22 @@ KIVODebugLogger& KIVODebugLogger::sharedLogger() {
 }
 
 std::optional<std::string> KIVODebugLogger::path() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return path_;
 }
 
 void KIVODebugLogger::setPath(std::optional<std::string> path) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   path_ = std::move(path);
 }
 
 bool KIVODebugLogger::dumpNSLog() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return dumpNSLog_;
 }
 
 void KIVODebugLogger::setDumpNSLog(bool dump) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   dumpNSLog_ = dump;
 }
 
@@ -47,7 +47,7 @@ void KIVODebugLogger::put(std::string_view message) {
   std::optional<std::string> replaceError;
   bool dump = false;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!path_) return;
     dump = dumpNSLog_;
     const std::string entry = format("%@: %@\n", datetimeString(), message);

@@ -50,19 +50,19 @@ bool KIVOError::allowsLocked(Instant now) const {
 
 void KIVOError::hitError(const Error& error) {
   if (error.code != KIVOErrorCodeAudioRecorderFailed) return;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   recordLocked(monotonicNow());
 }
 
 bool KIVOError::isNeedPostNotificationForError(const Error& error) {
   if (error.code != KIVOErrorCodeAudioRecorderFailed) return true;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return allowsLocked(monotonicNow());
 }
 
 void KIVOError::didPostErrorNotificationWithError(const Error& error) {
   if (error.code != KIVOErrorCodeAudioRecorderFailed) return;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   lastAudioErrorPostTime_ = monotonicNow();
 }
 
@@ -70,7 +70,7 @@ void KIVOError::post(int64_t code, const std::optional<std::string>& reason) {
   Error error = errorWithErrorCode(code);
   bool needed = true;
   if (code == KIVOErrorCodeAudioRecorderFailed) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const Instant now = monotonicNow();
     recordLocked(now);
     needed = allowsLocked(now);

@@ -5,13 +5,13 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "kivo/export.h"
 #include "kivo/format.h"
+#include "kivo/thread_annotations.h"
 
 namespace kivo {
 
@@ -46,10 +46,10 @@ class KIVO_API KIVODebugLogger {
 
  private:
   const std::shared_ptr<FileSystem> files_;
-  mutable std::mutex mutex_;
-  std::optional<std::string> path_;  // guarded by mutex_
-  bool dumpNSLog_ = false;           // guarded by mutex_
-  bool firstLoad_ = true;            // guarded by mutex_
+  mutable Mutex mutex_;
+  std::optional<std::string> path_ KIVO_GUARDED_BY(mutex_);
+  bool dumpNSLog_ KIVO_GUARDED_BY(mutex_) = false;
+  bool firstLoad_ KIVO_GUARDED_BY(mutex_) = true;
 };
 
 // Formats (kivo/format.h: %@ for strings and objects) and puts the message on the shared logger

@@ -5,13 +5,13 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "kivo/export.h"
 #include "kivo/notification_center.h"
+#include "kivo/thread_annotations.h"
 
 namespace kivo {
 
@@ -73,14 +73,13 @@ class KIVO_API KIVOError {
  private:
   using Instant = std::chrono::steady_clock::time_point;  // read from the library's clock
 
-  // REQUIRE mutex_.
-  void recordLocked(Instant now);
-  bool allowsLocked(Instant now) const;
+  void recordLocked(Instant now) KIVO_REQUIRES(mutex_);
+  bool allowsLocked(Instant now) const KIVO_REQUIRES(mutex_);
 
-  std::mutex mutex_;
+  Mutex mutex_;
   // Times of the four latest code-501 faults, oldest first; nothing before there were four.
-  std::array<std::optional<Instant>, 4> lastAudioErrorTimes_{};  // guarded by mutex_
-  std::optional<Instant> lastAudioErrorPostTime_;                // guarded by mutex_
+  std::array<std::optional<Instant>, 4> lastAudioErrorTimes_ KIVO_GUARDED_BY(mutex_){};
+  std::optional<Instant> lastAudioErrorPostTime_ KIVO_GUARDED_BY(mutex_);
 };
 
 }  // namespace kivo

@@ -8,12 +8,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "kivo/export.h"
+#include "kivo/thread_annotations.h"
 
 namespace kivo {
 
@@ -58,10 +58,10 @@ class KIVO_API KIVOManager {
  private:
   KIVOManager();
 
-  mutable std::mutex configurationMutex_;
-  std::optional<std::string> applicationID_;              // guarded by configurationMutex_
-  std::optional<std::string> secretKey_;                  // guarded by configurationMutex_
-  std::string apiEndpoint_{kDefaultAPIEndpoint};          // guarded by configurationMutex_
+  mutable Mutex configurationMutex_;
+  std::optional<std::string> applicationID_ KIVO_GUARDED_BY(configurationMutex_);
+  std::optional<std::string> secretKey_ KIVO_GUARDED_BY(configurationMutex_);
+  std::string apiEndpoint_ KIVO_GUARDED_BY(configurationMutex_){kDefaultAPIEndpoint};
   std::atomic<int32_t> apiVersion_{kDefaultAPIVersion};
 };
 

@@ -7,13 +7,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "kivo/export.h"
+#include "kivo/thread_annotations.h"
 
 namespace kivo {
 
@@ -51,9 +51,9 @@ class KIVO_API NotificationCenter {
 
  private:
   struct Entry;
-  std::mutex mutex_;
-  std::vector<std::shared_ptr<Entry>> entries_;  // guarded by mutex_
-  Token nextToken_ = 1;                          // guarded by mutex_
+  Mutex mutex_;
+  std::vector<std::shared_ptr<Entry>> entries_ KIVO_GUARDED_BY(mutex_);
+  Token nextToken_ KIVO_GUARDED_BY(mutex_) = 1;
 };
 
 // Removes its observer when destroyed. Move-only.

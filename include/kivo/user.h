@@ -13,6 +13,7 @@
 
 #include "kivo/export.h"
 #include "kivo/property_list.h"
+#include "kivo/thread_annotations.h"
 
 namespace kivo {
 
@@ -67,9 +68,13 @@ class KIVO_API KIVOUser {
   void setGender(std::optional<std::string> value);
 
  private:
-  mutable std::mutex mutex_;
-  std::optional<std::string> name_, email_, mobile_, address_, gender_;  // guarded by mutex_
-  std::optional<Date> birthday_;                                         // guarded by mutex_
+  mutable Mutex mutex_;
+  std::optional<std::string> name_ KIVO_GUARDED_BY(mutex_);
+  std::optional<std::string> email_ KIVO_GUARDED_BY(mutex_);
+  std::optional<std::string> mobile_ KIVO_GUARDED_BY(mutex_);
+  std::optional<std::string> address_ KIVO_GUARDED_BY(mutex_);
+  std::optional<std::string> gender_ KIVO_GUARDED_BY(mutex_);
+  std::optional<Date> birthday_ KIVO_GUARDED_BY(mutex_);
 
   std::once_flag sessionOnce_;
   std::string sessionID_;  // written once under sessionOnce_
