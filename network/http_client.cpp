@@ -226,21 +226,22 @@ void KIVOHTTP::downloadWithURL(const std::string& url, const std::filesystem::pa
     queue.async([shared, fail, url, destination, temporary, handler] {
       net::TransferResult& r = *shared;
       // A failed download's temporary file is gone before the caller hears of the failure.
-      if (r.error) {
+      auto discard = [&](const std::string& description) {
         r.file.reset();
+        fail(description);
+      };
+      if (r.error) {
         logLine(format("Download URL %@ Failed: %@", url, r.error->description()));
-        return fail(format("NSURLSessionDownloadTask responses error: %@", r.error->description()));
+        return discard(format("NSURLSessionDownloadTask responses error: %@", r.error->description()));
       }
       if (r.response->statusCode != 200) {
-        r.file.reset();
         logLine(format("Download Status is Bad: %d", r.response->statusCode));
-        return fail(format("Server returns status code %ld", r.response->statusCode));
+        return discard(format("Server returns status code %ld", r.response->statusCode));
       }
       if (auto error = r.file->commit()) {
-        r.file.reset();
         logLine(format("ERROR: Failed to move from %@ to %@", temporary, destination));
         logLine(format("Download failed from %@", url));
-        return fail(format("Failed to rename downloaded file: %@", *error));
+        return discard(format("Failed to rename downloaded file: %@", *error));
       }
       if (handler)
         dispatch::Queue::main().async([handler, destination, response = std::move(r.response)] {
