@@ -122,6 +122,7 @@ class KIVO_API KIVOLogStore : public std::enable_shared_from_this<KIVOLogStore> 
 
  private:
   KIVOLogStore(std::shared_ptr<ConsoleConfiguration> configuration, KIVOLogStoreOptions options);
+  void runPendingPass();  // on the job queue
   struct State;
 
   const std::shared_ptr<ConsoleConfiguration> configuration_;

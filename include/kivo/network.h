@@ -12,7 +12,9 @@
 // Requests may be started from any thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +31,9 @@
 namespace kivo {
 
 class KIVONetwork;
+namespace console {
+struct Request;
+}
 
 // Every callback is optional: the defaults do nothing.
 class KIVO_API KIVONetworkDelegate {
@@ -105,6 +110,10 @@ class KIVO_API KIVONetwork : public std::enable_shared_from_this<KIVONetwork> {
  private:
   KIVONetwork(std::shared_ptr<ConsoleConfiguration> configuration, std::string applicationID, std::string secretKey,
               std::string hostName);
+  using Report = std::function<void(KIVONetwork& self, KIVONetworkDelegate& delegate, bool succeeded,
+                                    const std::optional<std::string>& responseString,
+                                    const std::optional<Error>& error)>;
+  void start(const std::optional<console::Request>& request, Report report);
 
   const std::shared_ptr<ConsoleConfiguration> configuration_;
   const std::shared_ptr<KIVOHTTP> http_;
