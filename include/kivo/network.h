@@ -85,7 +85,7 @@ class KIVO_API KIVONetwork : public std::enable_shared_from_this<KIVONetwork> {
   void deleteBookmarkWithSession(const std::optional<std::string>& session,
                                  const std::optional<std::string>& bookmarkID,
                                  const std::optional<std::string>& promotionID);
-  // Row 9: the session goes into the query as it is; a session holding "&", "#", "%", a space,
+  // Row 9: the session goes into the query as it is; a session holding "&", "#", "%", "+", a space,
   // a control or non-ASCII character is refused (failure callback, no request).
   void getAppliedPromotionWithSession(const std::optional<std::string>& session,
                                       const std::optional<std::string>& promotionItemID);
