@@ -146,6 +146,8 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
   // when the database is cleared. Work already started keeps the matcher it began with.
   std::shared_ptr<KIVOMatcher> matcher() const;
   std::string sessionID() const;  // the current user's session id
+  // The network monitor whose changes resume a preparation waiting for the network.
+  const std::shared_ptr<KIVONetworkReachability>& reachability() const { return reachability_; }
   // The data directory's file named name.
   std::filesystem::path filePathURLForAudioPackName(std::string_view name) const;
   // The shared token-mode client: with apiVersion 1 one with the credential headers; otherwise one
