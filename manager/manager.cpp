@@ -3,6 +3,7 @@
 
 #include "kivo/capture_source.h"
 #include "kivo/kivo_matcher.h"
+#include "kivo/log_store.h"
 #include "manager/stored_state.h"
 
 namespace kivo {
@@ -23,7 +24,9 @@ class KIVOManager::Reachability final : public KIVONetworkReachabilityDelegate {
 
 KIVOManager& KIVOManager::sharedManager() {
   static auto* instance = [] {
-    auto* holder = new std::shared_ptr<KIVOManager>(new KIVOManager);  // lives for the process
+    // Lives for the process.
+    auto* holder = new std::shared_ptr<KIVOManager>(new KIVOManager(ConsoleConfiguration::shared()));
+    (*holder)->logStore_ = KIVOLogStore::sharedStore();
     (*holder)->init(nullptr, true);
     return holder;
   }();
@@ -33,12 +36,13 @@ KIVOManager& KIVOManager::sharedManager() {
 std::shared_ptr<KIVOManager> KIVOManager::makeIndependent() { return makeIndependent(nullptr); }
 
 std::shared_ptr<KIVOManager> KIVOManager::makeIndependent(std::shared_ptr<ReachabilitySource> source) {
-  std::shared_ptr<KIVOManager> manager(new KIVOManager);
+  std::shared_ptr<KIVOManager> manager(new KIVOManager(ConsoleConfiguration::create()));
   manager->init(std::move(source), false);
   return manager;
 }
 
-KIVOManager::KIVOManager() : matcher_(KIVOMatcher::create()) {
+KIVOManager::KIVOManager(std::shared_ptr<ConsoleConfiguration> configuration)
+    : configuration_(std::move(configuration)), matcher_(KIVOMatcher::create()) {
   matcher_->setCutoff(-25.0);
   matcher_->setUseCutoffFilter(true);
 }
@@ -48,9 +52,10 @@ KIVOManager::~KIVOManager() {
 }
 
 void KIVOManager::init(std::shared_ptr<ReachabilitySource> source, bool useRouteSource) {
+  // The stored token reaches every console client, the activity log store's included.
+  configuration_->setToken(manager::storedText(settings::kTokenKey));
   {
     MutexLock lock(configurationMutex_);
-    token_ = manager::storedText(settings::kTokenKey);
     permission_ = std::make_shared<GrantingPermissionProvider>();
   }
   reachability_ = useRouteSource ? KIVONetworkReachability::create() : KIVONetworkReachability::create(std::move(source));

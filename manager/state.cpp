@@ -8,6 +8,7 @@
 #include "kivo/http.h"
 #include "kivo/kivo_matcher.h"
 #include "kivo/log.h"
+#include "kivo/log_store.h"
 #include "kivo/manager.h"
 #include "kivo/user.h"
 #include "manager/auth_answer.h"
@@ -28,15 +29,9 @@ std::string NSStringFromKIVOManagerDetectType(int32_t type) {
   }
 }
 
-std::optional<std::string> KIVOManager::token() const {
-  MutexLock lock(configurationMutex_);
-  return token_;
-}
+std::optional<std::string> KIVOManager::token() const { return configuration_->token(); }
 
-void KIVOManager::setToken(std::optional<std::string> token) {
-  MutexLock lock(configurationMutex_);
-  token_ = std::move(token);
-}
+void KIVOManager::setToken(std::optional<std::string> token) { configuration_->setToken(std::move(token)); }
 
 std::shared_ptr<KIVOMatcher> KIVOManager::matcher() const {
   MutexLock lock(matcherMutex_);
@@ -141,6 +136,7 @@ void KIVOManager::configureDebugOutput() {
     KIVODebugLogger::sharedLogger().setDumpNSLog(debugMode());
   }
   matcher()->setDebugMode(debugMode());
+  if (logStore_) logStore_->setDebugMode(debugMode());
 }
 
 void KIVOManager::endChain() {

@@ -27,7 +27,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <nlohmann/json.hpp>
+
 #include "kivo/bytes.h"
+#include "kivo/console_configuration.h"
 #include "kivo/dispatch.h"
 #include "kivo/error.h"
 #include "kivo/export.h"
@@ -38,6 +41,7 @@
 namespace kivo {
 
 class KIVOHTTP;
+class KIVOLogStore;
 class KIVOMatcher;
 class RecordPermissionProvider;
 
@@ -56,16 +60,16 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
   static constexpr std::string_view kInitialVersion = "19990101000000";
   // With a token held, retries after the first series wait twice as long each time, up to this.
   static constexpr std::chrono::seconds kMaximumRetryWait{300};
-  // Default console base URL. The host part lies under the reserved, unresolvable domain
-  // ".invalid" on purpose: nothing (credentials included) leaves the device until the host sets
-  // its own apiEndpoint.
-  static constexpr std::string_view kDefaultAPIEndpoint = "https://console.invalid/api";
-  static constexpr int32_t kDefaultAPIVersion = 3;
+  // Default console base URL (see ConsoleConfiguration).
+  static constexpr std::string_view kDefaultAPIEndpoint = ConsoleConfiguration::kDefaultAPIEndpoint;
+  static constexpr int32_t kDefaultAPIVersion = ConsoleConfiguration::kDefaultAPIVersion;
 
-  // The singleton, created on first use (thread-safe).
+  // The singleton, created on first use (thread-safe); its configuration is
+  // ConsoleConfiguration::shared().
   static KIVOManager& sharedManager();
-  // An instance of its own with the defaults, independent of the singleton (tests). The debug
-  // flag stays library-wide. Its reachability monitor watches source (null: always reachable).
+  // An instance of its own with the defaults and a configuration of its own, independent of the
+  // singleton (tests); it has no activity log store. The debug flag stays library-wide. Its
+  // reachability monitor watches source (null: always reachable).
   static std::shared_ptr<KIVOManager> makeIndependent();
   static std::shared_ptr<KIVOManager> makeIndependent(std::shared_ptr<ReachabilitySource> source);
   ~KIVOManager();
@@ -93,6 +97,10 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
 
   // apiEndpoint followed directly by suffix: no separator inserted, no encoding applied.
   std::string apiURLWithSuffix(std::string_view suffix) const;
+
+  // The record the configuration accessors forward to; console clients are built on it. It also
+  // holds the token, so every client follows a new one.
+  const std::shared_ptr<ConsoleConfiguration>& consoleConfiguration() const { return configuration_; }
 
   // ---- Detection options (any thread) ----
   int32_t resultType() const;  // shape of local results; default 1
@@ -131,7 +139,8 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
   void setNextUpdateDate(std::optional<Date> date);
 
   // ---- State (main queue) ----
-  // The token of the last successful authentication; at creation the stored one.
+  // The token of the last successful authentication (held by the console configuration); at
+  // creation the stored one.
   std::optional<std::string> token() const;
   int32_t prepareStatus() const { return prepareStatus_; }
   bool prepared() const { return prepareStatus_ == KIVOPrepareStatusCompleted; }
@@ -199,7 +208,7 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
 
  private:
   class Reachability;
-  KIVOManager();
+  explicit KIVOManager(std::shared_ptr<ConsoleConfiguration> configuration);
   void init(std::shared_ptr<ReachabilitySource> source, bool useRouteSource);
 
   // Preparation steps; gen is the chain's generation.
@@ -222,11 +231,9 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
   std::shared_ptr<KIVOHTTP> makeClient(std::vector<std::pair<std::string, std::string>> headers) const;
   void removeDownloadedPacks() const;
 
+  const std::shared_ptr<ConsoleConfiguration> configuration_;
+  std::shared_ptr<KIVOLogStore> logStore_;  // the process-wide store for the singleton, else none
   mutable Mutex configurationMutex_;
-  std::optional<std::string> applicationID_ KIVO_GUARDED_BY(configurationMutex_);
-  std::optional<std::string> secretKey_ KIVO_GUARDED_BY(configurationMutex_);
-  std::string apiEndpoint_ KIVO_GUARDED_BY(configurationMutex_){kDefaultAPIEndpoint};
-  std::atomic<int32_t> apiVersion_{kDefaultAPIVersion};
 
   int32_t resultType_ KIVO_GUARDED_BY(configurationMutex_) = 1;
   bool detectFreshResultOnly_ KIVO_GUARDED_BY(configurationMutex_) = false;
@@ -243,7 +250,6 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
   MatchIntervalHandler matchIntervalHandler_ KIVO_GUARDED_BY(configurationMutex_);
   std::optional<Date> nextUpdateDate_ KIVO_GUARDED_BY(configurationMutex_);
   std::shared_ptr<RecordPermissionProvider> permission_ KIVO_GUARDED_BY(configurationMutex_);
-  std::optional<std::string> token_ KIVO_GUARDED_BY(configurationMutex_);
 
   mutable Mutex matcherMutex_;
   std::shared_ptr<KIVOMatcher> matcher_ KIVO_GUARDED_BY(matcherMutex_);

@@ -32,6 +32,7 @@ TEST_F(ManagerTest, FirstRunWithoutUpdateLoadsTheBarrierOnlyAndDumpsNothing) {
   EXPECT_FALSE(std::filesystem::exists(dataFile("KIVOAudioDB.pack")));
   EXPECT_FALSE(stored(settings::kLastVersionKey));
   EXPECT_EQ(stored(settings::kTokenKey), "tok");
+  EXPECT_EQ(manager->consoleConfiguration()->token(), "tok");  // every console client follows it
   const auto form = authForm(0);
   EXPECT_EQ(form, (std::map<std::string, std::string>{
                       {"app_id", "app"}, {"secret_key", "secret"}, {"session_id", manager->sessionID()}, {"v", "19990101000000"}}));
