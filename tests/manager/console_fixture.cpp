@@ -80,6 +80,9 @@ void ManagerTest::SetUp() {
     std::lock_guard lock(mutex);
     response.set_content(std::string(pack.begin(), pack.end()), "application/octet-stream");
   });
+  server->on("/redirect", [this](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect(server->url("/pack").replace(0, 5, "http"));
+  });
   server->on("/api/v1_prefix/update_afp", [this](const httplib::Request&, httplib::Response& response) {
     std::lock_guard lock(mutex);
     response.set_content(recent, "text/plain");

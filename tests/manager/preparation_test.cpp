@@ -110,6 +110,7 @@ TEST_F(ManagerTest, RefusedURLsAndBrokenPacksLeaveTheDumpAndVersionAlone) {
       {R"("ftp://127.0.0.1/x.pack")", good, 0},
       {"\"" + server->url("/pack").replace(0, 5, "http") + "\"", good, 0},
       {"null", good, 0},
+      {"\"" + server->url("/redirect") + "\"", good, 1},  // to plain http
       {"\"" + packURL() + "\"", Bytes(good.begin(), good.begin() + long(good.size() / 2)), 1},
       {"\"" + packURL() + "\"", random, 1},
       {"\"" + packURL() + "\"", huge, 1},
@@ -167,7 +168,8 @@ TEST_F(ManagerTest, AFailingUpdateCheckReturnsToCompletedWithoutRetrying) {
 }
 
 TEST_F(ManagerTest, RetriesComeAtTheirTimesAndBackOffWhileATokenIsHeld) {
-  auth = [](size_t) { return ConsoleAnswer{500, ""}; };
+  // Failed requests and answers that are no JSON object are retried alike.
+  auth = [](size_t n) { return n % 2 ? ConsoleAnswer{200, "<html>portal</html>"} : ConsoleAnswer{500, ""}; };
   // Without a token: the first try and five retries 5 s apart, then the chain rests.
   manager->prepareWithType(KIVOManagerDetectTypeCloud);
   waitFor(KIVOPrepareStatusAuthFailed, 1);
@@ -181,6 +183,7 @@ TEST_F(ManagerTest, RetriesComeAtTheirTimesAndBackOffWhileATokenIsHeld) {
   time->advance(1h);
   EXPECT_EQ(manager->prepareStatus(), KIVOPrepareStatusAuthFailed);
   EXPECT_TRUE(log->contains("Retry limit exceeded. Skipping retryPrepareAuth"));
+  EXPECT_EQ(errorCodes(), (std::vector<int64_t>{401, 503, 401, 503, 401, 503}));
 
   // With a token: after the first series each wait doubles, up to five minutes.
   manager.reset();
