@@ -108,7 +108,8 @@ void BM_PrepareWithDownload(benchmark::State& state) {
     std::ifstream in(dir.path() / "update.bin", std::ios::binary);
     std::lock_guard lock(console().mutex);
     console().pack.assign(std::istreambuf_iterator<char>(in), {});
-    console().answer = R"({"token":"t","updated":1,"v":"20250301000000","url":")" + console().server.url("/pack") + "\"}";
+    console().answer =
+        R"({"token":"t","updated":1,"v":"20250301000000","url":")" + console().server.url("/pack") + "\"}";
   }
   auto manager = makeManager();
   for (auto _ : state) {

@@ -58,7 +58,8 @@ void KIVOManager::init(std::shared_ptr<ReachabilitySource> source, bool useRoute
     MutexLock lock(configurationMutex_);
     permission_ = std::make_shared<GrantingPermissionProvider>();
   }
-  reachability_ = useRouteSource ? KIVONetworkReachability::create() : KIVONetworkReachability::create(std::move(source));
+  reachability_ =
+      useRouteSource ? KIVONetworkReachability::create() : KIVONetworkReachability::create(std::move(source));
   reachabilityDelegate_ = std::make_shared<Reachability>(weak_from_this());
   reachability_->setDelegate(reachabilityDelegate_);
 }

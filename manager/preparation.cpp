@@ -98,9 +98,10 @@ void KIVOManager::prepareAuth() {
   if (!appID || !secret) {
     logLine("[ERROR] applicationID and secretKey must be set before authentication");
     KIVOError::postErrorNotificationWithErrorCode(KIVOErrorCodeAuthenticationFailed, "missing credentials");
-    return authFailed(generation_);
+    return authFailed();
   }
-  const FormParameters form = {{"app_id", *appID}, {"secret_key", *secret}, {"session_id", sessionID()}, {"v", version}};
+  const FormParameters form = {
+      {"app_id", *appID}, {"secret_key", *secret}, {"session_id", sessionID()}, {"v", version}};
   authHTTP_->postWithURL(
       format("%@/auth", apiEndpoint()), form,
       [weak = weak_from_this(), gen = generation_](std::optional<Bytes> body, std::optional<HTTPResponse> response,
@@ -114,13 +115,13 @@ void KIVOManager::handleAuthAnswer(uint64_t gen, std::optional<Bytes> body, long
   if (gen != generation_ || prepareStatus_ != KIVOPrepareStatusAuthenticating) return logStale("authentication answer");
   if (error || status != 200) {
     KIVOError::postErrorNotificationWithErrorCode(KIVOErrorCodeAuthenticationFailed);
-    return authFailed(gen);
+    return authFailed();
   }
   const manager::AuthAnswer answer = manager::readAuthAnswer(body.value_or(Bytes{}));
   if (!answer.parsed) {
     logLine(format("JSON Parse Failure: %@", answer.parseError));
     KIVOError::postErrorNotificationWithErrorCode(KIVOErrorCodeInvalidAuthenticationAnswer);
-    return authFailed(gen);
+    return authFailed();
   }
   // The console answered: the back-off starts over.
   retrySeriesExhausted_ = false;
@@ -138,7 +139,9 @@ void KIVOManager::handleAuthAnswer(uint64_t gen, std::optional<Bytes> body, long
   switch (answer.urlState) {
     case manager::AuthAnswer::URL::kAccepted: downloadableURL_ = answer.url; break;
     case manager::AuthAnswer::URL::kNull: logLine("[WARN] downloadable url was responsed with null."); break;
-    case manager::AuthAnswer::URL::kRejected: logLine(format("[WARN] downloadable url was rejected: %@", answer.url)); break;
+    case manager::AuthAnswer::URL::kRejected:
+      logLine(format("[WARN] downloadable url was rejected: %@", answer.url));
+      break;
     case manager::AuthAnswer::URL::kNone: break;
   }
   if (debugMode())
@@ -157,8 +160,7 @@ void KIVOManager::handleAuthAnswer(uint64_t gen, std::optional<Bytes> body, long
   }
 }
 
-void KIVOManager::authFailed(uint64_t gen) {
-  (void)gen;
+void KIVOManager::authFailed() {
   // A failed update check is a background refresh: the next trigger tries again.
   if (updateCheck_) return prepareCompleted();
   prepareStatus_ = KIVOPrepareStatusAuthFailed;
@@ -214,38 +216,42 @@ void KIVOManager::prepareDownload(uint64_t gen) {
                                                          std::optional<HTTPResponse>, std::optional<Error> error) {
                             // Failures arrive on the client's session queue.
                             dispatch::Queue::main().async([weak, gen, location, error] {
-                              const auto self = weak.lock();
-                              if (!self) return;
-                              if (self->debugMode()) logLine(format("Finish download progress with error %@", error ? std::optional(error->description()) : std::nullopt));
-                              if (gen != self->generation_) return logStale("download completion");
-                              if (error) {
-                                logLine(format("Download Failure: %@", error->description()));
-                                KIVOError::postErrorNotificationWithErrorCode(KIVOErrorCodeAudioPackDownloadFailed,
-                                                                              error->description());
-                                // Keep what is loaded; the next update check downloads again.
-                                return self->prepareCompleted();
-                              }
-                              if (!location) {
-                                logLine("Download Failure: downloaded file not exists");
-                                KIVOError::postErrorNotificationWithErrorCode(KIVOErrorCodeAudioPackDownloadFailed,
-                                                                              "Downloaded file not exists");
-                                return self->prepareCompleted();
-                              }
-                              const auto loaded = self->matcher();
-                              self->loadAudioPackPaths({*location}, [weak, gen, loaded, path = *location](bool ok) {
-                                const auto owner = weak.lock();
-                                if (!owner) return;
-                                if (gen != owner->generation_) return logStale("downloaded audiopack load");
-                                if (!ok) {
-                                  logLine(format("[ERROR] downloaded audiopack %@ failed to load; it is not kept", path));
-                                  std::error_code removeError;
-                                  std::filesystem::remove(path, removeError);
-                                  return owner->prepareCompleted();
-                                }
-                                owner->prepareDump(gen, loaded);
-                              });
+                              if (const auto self = weak.lock()) self->downloadFinished(gen, location, error);
                             });
                           });
+}
+
+void KIVOManager::downloadFinished(uint64_t gen, const std::optional<std::filesystem::path>& location,
+                                   const std::optional<Error>& error) {
+  if (debugMode())
+    logLine(format("Finish download progress with error %@",
+                   error ? std::optional<std::string>(error->description()) : std::nullopt));
+  if (gen != generation_) return logStale("download completion");
+  if (error) {
+    logLine(format("Download Failure: %@", error->description()));
+    KIVOError::postErrorNotificationWithErrorCode(KIVOErrorCodeAudioPackDownloadFailed, error->description());
+    // Keep what is loaded; the next update check downloads again.
+    return prepareCompleted();
+  }
+  if (!location) {
+    logLine("Download Failure: downloaded file not exists");
+    KIVOError::postErrorNotificationWithErrorCode(KIVOErrorCodeAudioPackDownloadFailed, "Downloaded file not exists");
+    return prepareCompleted();
+  }
+  const auto loaded = matcher();
+  loadAudioPackPaths({*location}, [weak = weak_from_this(), gen, loaded, path = *location](bool ok) {
+    const auto self = weak.lock();
+    if (!self) return;
+    if (gen != self->generation_) return logStale("downloaded audiopack load");
+    if (!ok) {
+      // Not recorded as current: no dump, no version, and the next check fetches it again.
+      logLine(format("[ERROR] downloaded audiopack %@ failed to load; it is not kept", path));
+      std::error_code removeError;
+      std::filesystem::remove(path, removeError);
+      return self->prepareCompleted();
+    }
+    self->prepareDump(gen, loaded);
+  });
 }
 
 void KIVOManager::prepareDump(uint64_t gen, const std::shared_ptr<KIVOMatcher>& loaded) {

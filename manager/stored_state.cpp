@@ -13,7 +13,9 @@ std::optional<std::string> storedText(std::string_view key) {
   return *text;
 }
 
-void storeText(std::string_view key, const std::string& value) { UserDefaults::standard()->set(std::string(key), value); }
+void storeText(std::string_view key, const std::string& value) {
+  UserDefaults::standard()->set(std::string(key), value);
+}
 
 void removeStored(std::string_view key) { UserDefaults::standard()->remove(std::string(key)); }
 

@@ -215,9 +215,11 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
   void prepareLoadAudioPacks();
   void prepareAuth();
   void handleAuthAnswer(uint64_t gen, std::optional<Bytes> body, long status, std::optional<Error> error);
-  void authFailed(uint64_t gen);
+  void authFailed();
   void retryPrepareAuth();
   void prepareDownload(uint64_t gen);
+  void downloadFinished(uint64_t gen, const std::optional<std::filesystem::path>& location,
+                        const std::optional<Error>& error);
   void prepareDump(uint64_t gen, const std::shared_ptr<KIVOMatcher>& loaded);
   void prepareCompleted();
   void reachabilityChanged();

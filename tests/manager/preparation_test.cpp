@@ -34,8 +34,9 @@ TEST_F(ManagerTest, FirstRunWithoutUpdateLoadsTheBarrierOnlyAndDumpsNothing) {
   EXPECT_EQ(stored(settings::kTokenKey), "tok");
   EXPECT_EQ(manager->consoleConfiguration()->token(), "tok");  // every console client follows it
   const auto form = authForm(0);
-  EXPECT_EQ(form, (std::map<std::string, std::string>{
-                      {"app_id", "app"}, {"secret_key", "secret"}, {"session_id", manager->sessionID()}, {"v", "19990101000000"}}));
+  const std::map<std::string, std::string> expected = {
+      {"app_id", "app"}, {"secret_key", "secret"}, {"session_id", manager->sessionID()}, {"v", "19990101000000"}};
+  EXPECT_EQ(form, expected);
 
   manager->prepareWithType(KIVOManagerDetectTypeIAR);
   EXPECT_TRUE(log->contains("Preparation skipped: currently progressing preparation (5)"));
@@ -119,7 +120,8 @@ TEST_F(ManagerTest, RefusedURLsAndBrokenPacksLeaveTheDumpAndVersionAlone) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.url);
     pack = c.served;
-    auth = [&](size_t) { return ConsoleAnswer{200, R"({"token":"t","updated":1,"v":"20250101000000","url":)" + c.url + "}"}; };
+    const std::string body = R"({"token":"t","updated":1,"v":"20250101000000","url":)" + c.url + "}";
+    auth = [&](size_t) { return ConsoleAnswer{200, body}; };
     const size_t before = authCount();
     manager->stop();
     manager->prepareWithType(KIVOManagerDetectTypeIAR);
@@ -240,7 +242,8 @@ TEST_F(ManagerTest, AChainEndedInTheMiddleOfAStepChangesNothing) {
       {"reset", [](KIVOManager& m) { m.reset(); }},
   };
   for (const auto& [name, end] : ends) {
-    for (int32_t step : {KIVOPrepareStatusLoadingAudioPacks, KIVOPrepareStatusAuthenticating, KIVOPrepareStatusDownloading}) {
+    for (int32_t step :
+         {KIVOPrepareStatusLoadingAudioPacks, KIVOPrepareStatusAuthenticating, KIVOPrepareStatusDownloading}) {
       SCOPED_TRACE(std::string(name) + " at " + std::to_string(step));
       manager->stop();
       if (step == KIVOPrepareStatusAuthenticating) authGate.close();
@@ -253,9 +256,10 @@ TEST_F(ManagerTest, AChainEndedInTheMiddleOfAStepChangesNothing) {
       EXPECT_EQ(manager->prepareStatus(), step);
       end(*manager);
       EXPECT_EQ(manager->prepareStatus(), KIVOPrepareStatusIdle);
-      const std::string stale = std::string("[INFO] ") +
-                                (step == 1 ? "local audiopack load" : step == 3 ? "authentication answer" : "download completion") +
-                                " ignored: its preparation was ended";
+      const char* what = step == 1   ? "local audiopack load"
+                         : step == 3 ? "authentication answer"
+                                     : "download completion";
+      const std::string stale = std::string("[INFO] ") + what + " ignored: its preparation was ended";
       const auto seen = [&] {
         const auto lines = log->lines();
         return size_t(std::count(lines.begin(), lines.end(), stale));

@@ -147,7 +147,8 @@ TEST_F(ManagerTest, CustomPacksAuthenticateWithoutDownloading) {
   writeFile(dataFile("bad.pack"), Bytes(40, 0x61));
   auth = [&](size_t) { return ConsoleAnswer{200, answer("tok", 1, "20250101000000", packURL())}; };
   manager->prepareWithCustomAudioPackPaths({dataFile("bad.pack")});
-  EXPECT_TRUE(pumpMainUntil([&] { return log->contains("ERROR: Failed to load audio pack paths: [\"" + dataFile("bad.pack").string() + "\"]"); }));
+  const std::string failed = "ERROR: Failed to load audio pack paths: [\"" + dataFile("bad.pack").string() + "\"]";
+  EXPECT_TRUE(pumpMainUntil([&] { return log->contains(failed); }));
   EXPECT_EQ(manager->prepareStatus(), KIVOPrepareStatusLoadingCustomAudioPacks);
 
   manager->prepareWithCustomAudioPackPaths({dataFile("c.pack")});
@@ -167,7 +168,9 @@ TEST_F(ManagerTest, RecentPackURLsMustBeHTTPS) {
   manager = KIVOManager::makeIndependent(network);
   manager->setApiEndpoint(server->url("/api"));
   const std::pair<const char*, std::optional<std::string>> cases[] = {
-      {"https://cdn/p.pack", "https://cdn/p.pack"}, {"file:///x", std::nullopt}, {"https://cdn/p.pack\n", std::nullopt}};
+      {"https://cdn/p.pack", "https://cdn/p.pack"},
+      {"file:///x", std::nullopt},
+      {"https://cdn/p.pack\n", std::nullopt}};
   for (const auto& [body, expected] : cases) {
     {
       std::lock_guard lock(mutex);
