@@ -16,6 +16,9 @@ KIVOLogItem::KIVOLogItem(const nlohmann::json& media) {
 }
 
 void KIVOLogItem::initializeWithDictionary(const nlohmann::json& media) {
+  mediaID.reset();
+  mediaIDIsNumber = false;
+  itemID.reset();
   const nlohmann::json* result = console::member(media, "result");
   if (result) {
     if (const auto* id = console::member(*result, "_id")) {

@@ -106,7 +106,7 @@ class KIVO_API KIVOLogStore : public std::enable_shared_from_this<KIVOLogStore> 
   // Queues one retry pass (what the timer does).
   void sendPendingItems();
 
-  // The waiting reports, oldest first.
+  // The waiting reports, oldest first, including one being sent.
   std::vector<KIVOLogItem> pendingItems() const;
   // The bearer client for the current token, rebuilt when the token changes; nothing without one.
   std::shared_ptr<KIVOHTTP> http();
