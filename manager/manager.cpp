@@ -1,7 +1,6 @@
 // The singleton and its construction; each concern of the manager has a file of its own.
 #include "kivo/manager.h"
 
-#include "kivo/capture_source.h"
 #include "kivo/kivo_matcher.h"
 #include "kivo/log_store.h"
 #include "manager/stored_state.h"
@@ -54,10 +53,6 @@ KIVOManager::~KIVOManager() {
 void KIVOManager::init(std::shared_ptr<ReachabilitySource> source, bool useRouteSource) {
   // The stored token reaches every console client, the activity log store's included.
   configuration_->setToken(manager::storedText(settings::kTokenKey));
-  {
-    MutexLock lock(configurationMutex_);
-    permission_ = std::make_shared<GrantingPermissionProvider>();
-  }
   reachability_ =
       useRouteSource ? KIVONetworkReachability::create() : KIVONetworkReachability::create(std::move(source));
   reachabilityDelegate_ = std::make_shared<Reachability>(weak_from_this());

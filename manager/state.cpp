@@ -1,6 +1,7 @@
 // The manager's state: derived properties, shared clients, and the operations that end a chain.
 #include <system_error>
 
+#include "kivo/audio_queue_recorder.h"
 #include "kivo/capture_source.h"
 #include "kivo/data_directory.h"
 #include "kivo/debug_log.h"
@@ -101,21 +102,12 @@ std::shared_ptr<KIVOHTTP> KIVOManager::legacyHTTP() {
 }
 
 bool KIVOManager::audioRecordingPermitted() const {
-  std::shared_ptr<RecordPermissionProvider> provider;
-  {
-    MutexLock lock(configurationMutex_);
-    provider = permission_;
-  }
+  const auto provider = KIVOAudioQueueRecorder::sharedRecorder().recordPermissionProvider();
   if (!provider) return true;
   // An answer that does not come at once means the user has not decided: not granted.
   auto granted = std::make_shared<std::atomic<bool>>(false);
   provider->requestRecordPermission([granted](bool answer) { granted->store(answer); });
   return granted->load();
-}
-
-void KIVOManager::setRecordPermissionProvider(std::shared_ptr<RecordPermissionProvider> provider) {
-  MutexLock lock(configurationMutex_);
-  permission_ = provider ? std::move(provider) : std::make_shared<GrantingPermissionProvider>();
 }
 
 void KIVOManager::logLocalInformations() const {

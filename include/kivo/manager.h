@@ -43,7 +43,6 @@ namespace kivo {
 class KIVOHTTP;
 class KIVOLogStore;
 class KIVOMatcher;
-class RecordPermissionProvider;
 
 class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
  public:
@@ -165,9 +164,9 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
   std::shared_ptr<KIVOHTTP> http();
   // The shared client with the credential headers, rebuilt when the credentials change.
   std::shared_ptr<KIVOHTTP> legacyHTTP();
-  // True when the permission provider answers at once that recording is granted.
+  // True when the shared recorder's permission provider answers at once that recording is granted
+  // (no provider grants).
   bool audioRecordingPermitted() const;
-  void setRecordPermissionProvider(std::shared_ptr<RecordPermissionProvider> provider);
   // Writes the token, the stored pack version and the metadata count to the console.
   void logLocalInformations() const;
 
@@ -251,7 +250,6 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
   RawBufferHandler rawBufferHandler_ KIVO_GUARDED_BY(configurationMutex_);
   MatchIntervalHandler matchIntervalHandler_ KIVO_GUARDED_BY(configurationMutex_);
   std::optional<Date> nextUpdateDate_ KIVO_GUARDED_BY(configurationMutex_);
-  std::shared_ptr<RecordPermissionProvider> permission_ KIVO_GUARDED_BY(configurationMutex_);
 
   mutable Mutex matcherMutex_;
   std::shared_ptr<KIVOMatcher> matcher_ KIVO_GUARDED_BY(matcherMutex_);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "console_fixture.h"
+#include "kivo/audio_queue_recorder.h"
 #include "kivo/http.h"
 #include "kivo/kivo_matcher.h"
 #include "manager/auth_answer.h"
@@ -22,13 +23,14 @@ TEST(KIVOManagerState, NamesConstantsAndDefaults) {
 
   SettingsSandbox sandbox;
   const auto manager = KIVOManager::makeIndependent();
-  EXPECT_EQ(manager->resultType(), 1);
-  EXPECT_EQ(manager->cutoff(), -25.0);
-  EXPECT_TRUE(manager->useCutoffFilter());
-  EXPECT_TRUE(manager->showNetworkActivityIndicator());
-  EXPECT_EQ(manager->prepareStatus(), KIVOPrepareStatusIdle);
   EXPECT_FALSE(manager->prepared() || manager->running() || manager->barrierBundlePath());
   EXPECT_TRUE(manager->audioRecordingPermitted());
+  struct Undecided final : RecordPermissionProvider {
+    void requestRecordPermission(std::function<void(bool)>) override {}
+  };
+  KIVOAudioQueueRecorder::sharedRecorder().setRecordPermissionProvider(std::make_shared<Undecided>());
+  EXPECT_FALSE(manager->audioRecordingPermitted());
+  KIVOAudioQueueRecorder::sharedRecorder().setRecordPermissionProvider(nullptr);
   EXPECT_EQ(manager->filePathURLForAudioPackName("x.pack"), sandbox.path() / "x.pack");
 
   // The cut-off reaches the current matcher, not the one made after stop.
