@@ -90,6 +90,11 @@ void KIVOAudioQueueRecorder::setRecordPermissionProvider(std::shared_ptr<RecordP
   permission_ = std::move(provider);
 }
 
+std::shared_ptr<RecordPermissionProvider> KIVOAudioQueueRecorder::recordPermissionProvider() const {
+  std::lock_guard lock(control_);
+  return permission_;
+}
+
 void KIVOAudioQueueRecorder::setErrorReporter(ErrorReporter reporter) {
   std::lock_guard lock(control_);
   reporter_ = std::move(reporter);

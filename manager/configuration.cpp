@@ -1,6 +1,9 @@
-// The host's configuration record: forwarded to the manager's ConsoleConfiguration.
+// The host's configuration record: the console part forwarded to the manager's ConsoleConfiguration,
+// the detection options kept here.
+#include "kivo/kivo_matcher.h"
 #include "kivo/log.h"
 #include "kivo/manager.h"
+#include "platform/clock.h"
 
 namespace kivo {
 
@@ -29,6 +32,153 @@ void KIVOManager::setDebugMode(bool value) { setDebugLinesEnabled(value); }
 
 std::string KIVOManager::apiURLWithSuffix(std::string_view suffix) const {
   return configuration_->apiURLWithSuffix(suffix);
+}
+
+int32_t KIVOManager::resultType() const {
+  MutexLock lock(configurationMutex_);
+  return resultType_;
+}
+
+void KIVOManager::setResultType(int32_t value) {
+  MutexLock lock(configurationMutex_);
+  resultType_ = std::move(value);
+}
+
+bool KIVOManager::detectFreshResultOnly() const {
+  MutexLock lock(configurationMutex_);
+  return detectFreshResultOnly_;
+}
+
+void KIVOManager::setDetectFreshResultOnly(bool value) {
+  MutexLock lock(configurationMutex_);
+  detectFreshResultOnly_ = std::move(value);
+}
+
+bool KIVOManager::useLocationService() const {
+  MutexLock lock(configurationMutex_);
+  return useLocationService_;
+}
+
+void KIVOManager::setUseLocationService(bool value) {
+  MutexLock lock(configurationMutex_);
+  useLocationService_ = std::move(value);
+}
+
+bool KIVOManager::useLegacy() const {
+  MutexLock lock(configurationMutex_);
+  return useLegacy_;
+}
+
+void KIVOManager::setUseLegacy(bool value) {
+  MutexLock lock(configurationMutex_);
+  useLegacy_ = std::move(value);
+}
+
+bool KIVOManager::showNetworkActivityIndicator() const {
+  MutexLock lock(configurationMutex_);
+  return showNetworkActivityIndicator_;
+}
+
+void KIVOManager::setShowNetworkActivityIndicator(bool value) {
+  MutexLock lock(configurationMutex_);
+  showNetworkActivityIndicator_ = std::move(value);
+}
+
+std::optional<std::string> KIVOManager::debugLogFilePath() const {
+  MutexLock lock(configurationMutex_);
+  return debugLogFilePath_;
+}
+
+void KIVOManager::setDebugLogFilePath(std::optional<std::string> value) {
+  MutexLock lock(configurationMutex_);
+  debugLogFilePath_ = std::move(value);
+}
+
+std::optional<std::filesystem::path> KIVOManager::barrierBundlePath() const {
+  MutexLock lock(configurationMutex_);
+  return barrierBundlePath_;
+}
+
+void KIVOManager::setBarrierBundlePath(std::optional<std::filesystem::path> value) {
+  MutexLock lock(configurationMutex_);
+  barrierBundlePath_ = std::move(value);
+}
+
+KIVOManager::RecognitionHandler KIVOManager::recognitionHandler() const {
+  MutexLock lock(configurationMutex_);
+  return recognitionHandler_;
+}
+
+void KIVOManager::setRecognitionHandler(RecognitionHandler handler) {
+  MutexLock lock(configurationMutex_);
+  recognitionHandler_ = std::move(handler);
+}
+
+KIVOManager::CloudResponseHandler KIVOManager::cloudResponseHandler() const {
+  MutexLock lock(configurationMutex_);
+  return cloudResponseHandler_;
+}
+
+void KIVOManager::setCloudResponseHandler(CloudResponseHandler handler) {
+  MutexLock lock(configurationMutex_);
+  cloudResponseHandler_ = std::move(handler);
+}
+
+KIVOManager::RawBufferHandler KIVOManager::rawBufferHandler() const {
+  MutexLock lock(configurationMutex_);
+  return rawBufferHandler_;
+}
+
+void KIVOManager::setRawBufferHandler(RawBufferHandler handler) {
+  MutexLock lock(configurationMutex_);
+  rawBufferHandler_ = std::move(handler);
+}
+
+KIVOManager::MatchIntervalHandler KIVOManager::matchIntervalHandler() const {
+  MutexLock lock(configurationMutex_);
+  return matchIntervalHandler_;
+}
+
+void KIVOManager::setMatchIntervalHandler(MatchIntervalHandler handler) {
+  MutexLock lock(configurationMutex_);
+  matchIntervalHandler_ = std::move(handler);
+}
+
+double KIVOManager::cutoff() const {
+  MutexLock lock(configurationMutex_);
+  return cutoff_;
+}
+
+void KIVOManager::setCutoff(double value) {
+  {
+    MutexLock lock(configurationMutex_);
+    cutoff_ = value;
+  }
+  matcher()->setCutoff(value);
+}
+
+bool KIVOManager::useCutoffFilter() const {
+  MutexLock lock(configurationMutex_);
+  return useCutoffFilter_;
+}
+
+void KIVOManager::setUseCutoffFilter(bool value) {
+  {
+    MutexLock lock(configurationMutex_);
+    useCutoffFilter_ = value;
+  }
+  matcher()->setUseCutoffFilter(value);
+}
+
+std::optional<KIVOManager::Date> KIVOManager::nextUpdateDate() const {
+  MutexLock lock(configurationMutex_);
+  return nextUpdateDate_;
+}
+
+void KIVOManager::setNextUpdateDate(std::optional<Date> date) {
+  if (date && kivo::now() - *date > Date::duration::zero()) date.reset();
+  MutexLock lock(configurationMutex_);
+  nextUpdateDate_ = date;
 }
 
 }  // namespace kivo

@@ -103,6 +103,8 @@ class KIVO_API KIVOAudioQueueRecorder {
   void setCaptureSourceFactory(CaptureSourceFactory factory);
   // Replaces the permission provider (nullptr: grant).
   void setRecordPermissionProvider(std::shared_ptr<RecordPermissionProvider> provider);
+  // The provider in use (nullptr: grant).
+  std::shared_ptr<RecordPermissionProvider> recordPermissionProvider() const;
   // Where 501, 100 and 101 go; by default KIVOError::postErrorNotificationWithErrorCode.
   using ErrorReporter = std::function<void(int64_t code, std::optional<std::string> reason)>;
   void setErrorReporter(ErrorReporter reporter);
