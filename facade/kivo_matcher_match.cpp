@@ -197,9 +197,9 @@ bool KIVOMatcher::validMedia(const std::string& name) const {
 struct KIVOMatcher::BlockJob {
   Bytes pcm;
   size_t secondStart = 0;
+  std::optional<Bytes> firstAFP, secondAFP;
   Results first, second;
   std::vector<std::string> firstMedia, secondMedia;
-  std::optional<Bytes> blockAFP;
   Verification verification;
 
   double distanceMs() const { return double(secondStart / 2) / 16.0; }
@@ -209,10 +209,28 @@ struct KIVOMatcher::BlockJob {
       if (std::find(all.begin(), all.end(), name) == all.end()) all.push_back(name);
     return all;
   }
+  // The block's fingerprint. A fingerprint's step k depends only on the samples before the end of
+  // its window, once the filters have settled: the first window's words are the block's first
+  // words, and the second window's words from the first window's end on are the block's next ones
+  // (its first steps still settle). So when the second window starts on a step no later than the
+  // first ends, the two are joined; otherwise the block is fingerprinted.
+  std::optional<Bytes> blockAFP() const {
+    constexpr size_t kStepBytes = 2000;  // 1000 samples
+    const size_t step = secondStart / kStepBytes;
+    if (firstAFP && secondAFP && secondStart % kStepBytes == 0 && firstAFP->size() == secondAFP->size()) {
+      const size_t firstSteps = firstAFP->size() / 16;
+      if (step >= 1 && step <= firstSteps) {
+        Bytes joined = *firstAFP;
+        joined.insert(joined.end(), secondAFP->begin() + long((firstSteps - step) * 16), secondAFP->end());
+        return joined;
+      }
+    }
+    const size_t bytes = std::min(pcm.size() & ~size_t(1), size_t(std::numeric_limits<int32_t>::max() - 1));
+    return AFPFromSample(reinterpret_cast<const int16_t*>(pcm.data()), int32_t(bytes));
+  }
 };
 
-// Starts the windows and the block's fingerprint in group; false (nothing started) when pcm is
-// shorter than a window.
+// Starts both windows in group; false (nothing started) when pcm is shorter than a window.
 bool KIVOMatcher::startBlock(const std::shared_ptr<BlockJob>& job, const dispatch::Group& group) const {
   const size_t window = size_t(KIVOMatcherBytesSingleChunk);
   if (job->pcm.size() < window) {
@@ -222,9 +240,9 @@ bool KIVOMatcher::startBlock(const std::shared_ptr<BlockJob>& job, const dispatc
   }
   job->secondStart = (job->pcm.size() - window) & ~size_t(1);  // keep the samples aligned
   auto self = shared_from_this();
-  auto run = [self, job, window](size_t start, Results& out, std::vector<std::string>& media) {
-    const auto* samples = reinterpret_cast<const int16_t*>(job->pcm.data() + start);
-    const auto afp = AFPFromSample(samples, int32_t(window));
+  auto run = [self, job, window](size_t start, std::optional<Bytes>& afp, Results& out,
+                                 std::vector<std::string>& media) {
+    afp = AFPFromSample(reinterpret_cast<const int16_t*>(job->pcm.data() + start), int32_t(window));
     if (!afp) return;
     if (self->state_->underWriting) {
       self->matchAFP(afp);  // logs the refusal
@@ -233,12 +251,9 @@ bool KIVOMatcher::startBlock(const std::shared_ptr<BlockJob>& job, const dispatc
     const QueryWords query(*afp);
     if (query.count() > 0) out = self->search(query.data(), int(query.count()), &media);
   };
-  group.async(dispatch::Queue::global(), [run, job] { run(0, job->first, job->firstMedia); });
-  group.async(dispatch::Queue::global(), [run, job] { run(job->secondStart, job->second, job->secondMedia); });
-  group.async(dispatch::Queue::global(), [job] {
-    const size_t bytes = std::min(job->pcm.size() & ~size_t(1), size_t(std::numeric_limits<int32_t>::max() - 1));
-    job->blockAFP = AFPFromSample(reinterpret_cast<const int16_t*>(job->pcm.data()), int32_t(bytes));
-  });
+  group.async(dispatch::Queue::global(), [run, job] { run(0, job->firstAFP, job->first, job->firstMedia); });
+  group.async(dispatch::Queue::global(),
+              [run, job] { run(job->secondStart, job->secondAFP, job->second, job->secondMedia); });
   return true;
 }
 
@@ -253,7 +268,7 @@ void KIVOMatcher::matchDoublePCM(Bytes pcm, MatchedHandler matched) {
   auto self = shared_from_this();
   group.notify(dispatch::Queue::global(), [self, job, matched] {
     job->verification =
-        self->verify(job->blockAFP, job->media(), job->first, job->second, job->distanceMs());
+        self->verify(job->blockAFP(), job->media(), job->first, job->second, job->distanceMs());
     dispatch::Queue::main().async([self, job, matched] {
       self->state_->debug([&] { return format("first matched: %@", describe(job->first)); });
       self->state_->debug([&] { return format("second matched: %@", describe(job->second)); });
@@ -277,7 +292,7 @@ KIVOMatcher::BlockMatch KIVOMatcher::matchBlock(const Bytes& pcm) const {
   dispatch::Group group;
   if (!startBlock(job, group)) return out;
   group.wait();
-  out.verification = verify(job->blockAFP, job->media(), job->first, job->second, job->distanceMs());
+  out.verification = verify(job->blockAFP(), job->media(), job->first, job->second, job->distanceMs());
   out.answer = answerOf(job->first, job->second, out.verification, state_->acceptanceLimit, job->distanceMs());
   out.first = std::move(job->first);
   out.second = std::move(job->second);

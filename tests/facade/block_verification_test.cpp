@@ -127,11 +127,14 @@ TEST(BlockVerification, TemptingDatabaseNeverAcceptsUnknownAudio) {
   }
   // Known audio that two media hold alike is not told apart, so it is not answered either.
   EXPECT_FALSE(m->matchBlock(pcmOf(cut(a, 32000))).answer);
-  // The repeated passage is answered, at one of its repeats.
+  // The repeated passage stands out, and is placed at one of its repeats.
   const auto got = m->matchBlock(pcmOf(cut(repeated, 64000 + 8000)));
-  ASSERT_TRUE(got.answer);
-  EXPECT_EQ(got.answer->name(), "repeated");
-  EXPECT_EQ((got.answer->position() - 1125 + 4000) % 4000, 500u);  // 0.5 s into a 4 s passage
+  EXPECT_EQ(got.verification.name, "repeated");
+  EXPECT_GT(got.verification.statistic, 3.0);
+  const auto answer = m->answerOf(got.first, got.second, got.verification, 3.0);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->name(), "repeated");
+  EXPECT_EQ((answer->position() - 1125 + 4000) % 4000, 500u);  // 0.5 s into a 4 s passage
 }
 
 KIVOMatchResult result(const std::string& name, uint64_t position, double score) {
