@@ -119,10 +119,12 @@ KIVOMatcher::Results KIVOMatcher::search(const uint64_t* words, int count, std::
                            description->second);
     }
     if (quickMedia) {
-      std::erase_if(*quickMedia, [&](const std::string& name) {
+      std::vector<std::string> valid;
+      for (auto& name : *quickMedia) {
         const auto description = state_->media.find(name);
-        return description == state_->media.end() || !validDescription(*description->second);
-      });
+        if (description != state_->media.end() && validDescription(*description->second)) valid.push_back(std::move(name));
+      }
+      *quickMedia = std::move(valid);
     }
   }
   free_candidates(&candidates);
