@@ -180,6 +180,8 @@ std::optional<KIVOMatchResult> KIVOMatcher::answerOf(const Results& first, const
     if (auto agreed = matchingKeyFromResults(first, second, windowDistanceMs); agreed && agreed->name() == verification.name)
       return agreed;
   }
+  // The cutoff drops a verified answer as it drops any result.
+  if (state_->useCutoffFilter && verification.score < state_->cutoff) return std::nullopt;
   const double expected = double(verification.position) + windowDistanceMs;
   ReaderLock lock(state_->mapsMutex);
   const auto description = state_->media.find(verification.name);

@@ -147,7 +147,7 @@ class KIVO_API KIVOMatcher final : public KIVOAudioPackDelegate, public std::ena
   // The answer for a verified block: none when the statistic is below limit. Otherwise the
   // windows' agreement (matchingKeyFromResults) when it names the verified media; else a result
   // for the verified media at its best alignment plus windowDistanceMs (where the second window
-  // starts), with the block's score.
+  // starts), with the block's score, unless the cutoff filter drops that score.
   std::optional<KIVOMatchResult> answerOf(const Results& first, const Results& second,
                                           const Verification& verification, double limit,
                                           double windowDistanceMs = 1125.0) const;

@@ -165,6 +165,10 @@ TEST(BlockVerification, WhereAVerifiedAnswerIsPlaced) {
   EXPECT_EQ(answer->score(), 9.0);
   EXPECT_EQ(answer->duration(), 30.0);
   EXPECT_EQ(m->answerOf({}, {}, v, 0.0, 0.0)->position(), 4000u);
+  m->setUseCutoffFilter(true);
+  m->setCutoff(9.5);  // the literal cutoff drops it like any result scoring below
+  EXPECT_FALSE(m->answerOf({}, {}, v, 3.0));
+  m->setUseCutoffFilter(false);
   // Below the limit, or for media the matcher cannot describe: nothing.
   EXPECT_FALSE(m->answerOf(first, second, v, 5.5));
   v.name = "gone";
