@@ -55,6 +55,7 @@ struct ConsoleServer::Impl {
     }
     if (fault && fault->drop) {
       // Promise a body and close before sending any of it.
+      response.body.clear();
       response.set_content_provider(
           1024, "application/json", [](size_t, size_t, httplib::DataSink&) { return false; });
     }
@@ -88,7 +89,7 @@ ConsoleServer::ConsoleServer(ConsoleOptions options) : impl_(std::make_unique<Im
   s.set_payload_max_length(o.maxBodyBytes);
   s.set_read_timeout(o.ioTimeoutSeconds, 0);
   s.set_write_timeout(o.ioTimeoutSeconds, 0);
-  s.set_keep_alive_timeout(5);
+  s.set_keep_alive_timeout(o.keepAliveSeconds);
   s.set_tcp_nodelay(true);
   // cpp-httplib reads multipart bodies into its own structures; the console parses forms itself
   // (with its own caps), so the content type moves to a header of ours before the body is read.

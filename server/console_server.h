@@ -31,6 +31,7 @@ struct ConsoleOptions {
   int64_t tokenLifetimeSeconds = 24 * 3600;
   size_t connectionThreads = 32;
   int ioTimeoutSeconds = 10;
+  int keepAliveSeconds = 5;  // an idle connection closes after this; stop() waits for it
   size_t maxBodyBytes = 8u << 20;
   FormLimits formLimits;
   size_t maxAfpBytes = 64 * 1024;  // 256 s of fingerprint
