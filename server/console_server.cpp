@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
 #include <stdexcept>
 
 #include "kivo/log.h"
@@ -115,8 +117,17 @@ ConsoleServer::ConsoleServer(ConsoleOptions options) : impl_(std::make_unique<Im
     }
   });
 
+  // cpp-httplib listens with a backlog of 5, so a burst of new connections waits for SYN
+  // retransmits (a second each); the socket is remembered here and listens again with room for more.
+  auto listener = std::make_shared<int>(-1);
+  s.set_socket_options([listener](int sock) {
+    int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    *listener = sock;
+  });
   port_ = o.port == 0 ? s.bind_to_any_port(o.host) : (s.bind_to_port(o.host, o.port) ? o.port : -1);
   if (port_ <= 0) throw std::runtime_error("cannot listen on " + o.host + ":" + std::to_string(o.port));
+  if (*listener >= 0) ::listen(*listener, 512);
 
   d.context = std::make_unique<RouteContext>(RouteContext{d.options, d.store, d.pool, d.https, port_});
   const RouteAdder add = [&d](const std::string& method, const std::string& pattern, const std::string& endpoint,
