@@ -82,7 +82,12 @@ void seedStore(ConsoleStore& store, const std::filesystem::path& seedFile, Date 
     text(c, "_id", where);
     if (c.contains("items") && !c["items"].is_array()) refuse(where + ": campaign \"items\" must be a list");
   }
-  if (seed.contains("media") && !seed["media"].is_object()) refuse(where + ": \"media\" must be an object");
+  if (seed.contains("media")) {
+    if (!seed["media"].is_object()) refuse(where + ": \"media\" must be an object");
+    for (const auto& [id, description] : seed["media"].items()) {
+      if (!description.is_object()) refuse(where + ": media \"" + id + "\" must be an object");
+    }
+  }
 
   for (const auto& p : packs) {
     const std::string name = p["name"];
@@ -96,7 +101,12 @@ void seedStore(ConsoleStore& store, const std::filesystem::path& seedFile, Date 
                          a["secret_key"]);
   }
   if (seed.contains("media")) {
-    for (const auto& [id, description] : seed["media"].items()) store.putMedia(id, "", description);
+    for (const auto& [id, description] : seed["media"].items()) {
+      nlohmann::json merged = store.media(id).value_or(nlohmann::json::object());
+      if (!merged.is_object()) merged = nlohmann::json::object();
+      merged.merge_patch(description);
+      store.putMedia(id, "", merged);
+    }
   }
   for (const auto& c : campaigns) store.putCampaign(c);
 }

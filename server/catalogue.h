@@ -1,6 +1,7 @@
 // Filling the console's store: publishing a pack file as a new version, and seeding applications,
 // packs, media descriptions and campaigns from a JSON file. Both throw std::runtime_error with a
-// one-line reason and leave the store as it was on failure.
+// one-line reason. A seed is checked whole before anything is written; a pack of it that fails to
+// load stops it before applications, media and campaigns are written.
 #pragma once
 
 #include <filesystem>

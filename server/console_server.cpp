@@ -96,15 +96,17 @@ ConsoleServer::ConsoleServer(ConsoleOptions options) : impl_(std::make_unique<Im
   // cpp-httplib reads multipart bodies into its own structures; the console parses forms itself
   // (with its own caps), so the content type moves to a header of ours before the body is read.
   // The request object is not const: the hook merely receives it as such.
+  // cpp-httplib reads multipart and urlencoded bodies into its own structures; the console parses
+  // forms itself (with its own caps), so the content type moves to a header of ours before the body
+  // is read, and every body arrives whole in request.body. The request object is not const: the
+  // hook merely receives it as such.
   s.set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
     auto& r = const_cast<httplib::Request&>(request);
     r.headers.erase(kFormTypeHeader);
     auto type = r.headers.find("Content-Type");
-    if (type != r.headers.end() && type->second.rfind("multipart/", 0) == 0) {
+    if (type != r.headers.end()) {
       r.headers.emplace(kFormTypeHeader, type->second);
       r.headers.erase(type);
-    } else if (type != r.headers.end()) {
-      r.headers.emplace(kFormTypeHeader, type->second);
     }
     return httplib::Server::HandlerResponse::Unhandled;
   });

@@ -72,9 +72,11 @@ std::optional<Application> ConsoleStore::application(const std::string& appId) {
   return Application{appId, *s.text(0), *s.text(1)};
 }
 
-std::string ConsoleStore::issueToken(const std::string& appId, const std::string& session, int64_t expires) {
+std::string ConsoleStore::issueToken(const std::string& appId, const std::string& session, int64_t expires,
+                                     int64_t now) {
   const std::string token = randomHex(24);
   MutexLock lock(mutex_);
+  db_->run("DELETE FROM tokens WHERE expires <= ?1", {now});
   db_->run("INSERT INTO tokens VALUES(?1, ?2, ?3, ?4)", {token, appId, session, expires});
   return token;
 }

@@ -47,7 +47,8 @@ class ConsoleStore {
   // The application when appId exists and secretKey is its key.
   std::optional<Application> authenticate(const std::string& appId, const std::string& secretKey);
   std::optional<Application> application(const std::string& appId);
-  std::string issueToken(const std::string& appId, const std::string& session, int64_t expires);
+  // A new token; tokens expired by now are removed.
+  std::string issueToken(const std::string& appId, const std::string& session, int64_t expires, int64_t now);
   // The grant of an unexpired token; expired tokens are removed when met.
   std::optional<TokenGrant> token(const std::string& token, int64_t now);
 

@@ -13,8 +13,12 @@ void activity(const RouteContext& c, const httplib::Request& request, httplib::R
   if (!doc.is_object()) throw Refusal{400, "body must be a JSON object"};
 
   std::string appId, session, material;
+  // Strings, and ids sent back as the integral numbers they may have been given as.
   auto text = [](const nlohmann::json& o, const char* key) {
-    return o.contains(key) && o[key].is_string() ? o[key].get<std::string>() : std::string();
+    if (!o.contains(key)) return std::string();
+    if (o[key].is_string()) return o[key].get<std::string>();
+    if (o[key].is_number_integer()) return o[key].dump();
+    return std::string();
   };
   if (doc.contains("data")) {
     const std::string id = text(doc, "app_id");

@@ -26,7 +26,7 @@ void auth(const RouteContext& c, const httplib::Request& request, httplib::Respo
   auto app = c.store.authenticate(appId, key);
   if (!app) throw Refusal{401, "wrong application id or secret key"};
 
-  const std::string token = c.store.issueToken(app->appId, session, c.now() + c.options.tokenLifetimeSeconds);
+  const std::string token = c.store.issueToken(app->appId, session, c.now() + c.options.tokenLifetimeSeconds, c.now());
   nlohmann::json answer = {{"token", token}, {"v", have}, {"updated", 0}, {"force_update", 0}, {"url", nullptr}};
   if (auto newest = app->pack.empty() ? std::nullopt : c.store.newestVersion(app->pack)) {
     if (newest->version > have) {
@@ -48,11 +48,20 @@ void download(const RouteContext& c, const httplib::Request& request, httplib::R
   if (!app || app->pack != pack) throw Refusal{404, "no such pack for this application"};
   auto v = c.store.packVersion(pack, version);
   if (!v) throw Refusal{404, "no such pack version"};
-  std::ifstream in(v->file, std::ios::binary);
-  if (!in) throw Refusal{500, "pack file missing"};
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto file = std::make_shared<std::ifstream>(v->file, std::ios::binary);
+  std::error_code error;
+  const auto size = std::filesystem::file_size(v->file, error);
+  if (!*file || error) throw Refusal{500, "pack file missing"};
+  // Streamed in pieces: a pack of a hundred hours is about 90 MiB.
   response.status = 200;
-  response.set_content(std::move(bytes), "application/octet-stream");
+  response.set_content_provider(size, "application/octet-stream",
+                                [file](size_t offset, size_t length, httplib::DataSink& sink) {
+                                  char buffer[64 * 1024];
+                                  const size_t n = std::min(length, sizeof buffer);
+                                  file->seekg(std::streamoff(offset));
+                                  if (!file->read(buffer, std::streamsize(n))) return false;
+                                  return sink.write(buffer, n);
+                                });
 }
 
 void updateAfp(const RouteContext& c, const httplib::Request& request, httplib::Response& response) {
@@ -64,7 +73,7 @@ void updateAfp(const RouteContext& c, const httplib::Request& request, httplib::
   // Downloads need a token: the caller's own, or a fresh one for a caller with credentials.
   std::string token = request.get_header_value("authorization");
   if (token.rfind("Bearer ", 0) == 0) token = token.substr(7);
-  if (token.empty()) token = c.store.issueToken(app.appId, *form.field("session"), c.now() + c.options.tokenLifetimeSeconds);
+  if (token.empty()) token = c.store.issueToken(app.appId, *form.field("session"), c.now() + c.options.tokenLifetimeSeconds, c.now());
   response.status = 200;
   response.set_content(downloadURL(c, request, *newest, token), "text/plain");
 }

@@ -55,6 +55,7 @@ std::filesystem::path writeSeed(const std::filesystem::path& dir) {
   const json seed = {
       {"applications", {{{"app_id", "demo"}, {"secret_key", "s3cret"}, {"pack", "default"}}}},
       {"packs", {{{"name", "default"}, {"file", "ref.pack"}}}},
+      {"media", {{"m3", {{"channel", "Radio 3"}}}}},
       {"campaigns",
        {{{"_id", "c1"},
          {"media_id", "m2"},
@@ -191,7 +192,8 @@ TEST_F(Console, AuthenticateDownloadAndRecogniseADistortedExcerpt) {
   const json live = query(*withToken, {{"SilenceRate", 0.05}, {"SilenceThreshold", 0.2}, {"session_id", "I1"}},
                           distortedExcerpt(3, 2)).object();
   EXPECT_EQ(live["result"]["_id"], "m3");
-  EXPECT_EQ(live["channel"], "m3");
+  EXPECT_EQ(live["channel"], "Radio 3");
+  EXPECT_EQ(live["result"]["title"], "Track 3");
   EXPECT_EQ(query(*withToken, {{"session", "I1"}}, distortedExcerpt(9, 4)).object()["success"], 0);
 
   const Reply update = await([&](auto done) { withToken->postWithURL(url("/v1_prefix/update_afp"), {{"session", "I1"}}, done); });
@@ -404,3 +406,36 @@ TEST(ConsoleFaults, SwitchesRateLimitAndSelfSignedHTTPS) {
 
 }  // namespace
 
+
+namespace {
+
+TEST(ConsoleCatalogue, BadSeedsAndPacksChangeNothing) {
+  kivo::test::TempDir dir;
+  console::ConsoleStore store(dir / "data");
+  const auto now = std::chrono::system_clock::now();
+  std::ofstream(dir / "not.pack") << "not a pack";
+  EXPECT_THROW(console::publishPack(store, dir / "not.pack", "p", false, now), std::runtime_error);
+  writeSeed(dir.path());
+  EXPECT_THROW(console::publishPack(store, dir / "ref.pack", "../up", false, now), std::runtime_error);
+  const std::vector<std::string> seeds = {
+      "[]",
+      R"({"applications": [{"app_id": "a"}]})",
+      R"({"applications": [{"app_id": "a", "secret_key": "k", "pack": "a/b"}]})",
+      R"({"applications": [{"app_id": "a", "secret_key": "k"}], "campaigns": [{"name": "no id"}]})",
+      R"({"applications": [{"app_id": "a", "secret_key": "k"}], "media": {"m": 1}})",
+      R"({"applications": [{"app_id": "a", "secret_key": "k"}], "packs": [{"name": "p", "file": "missing.pack"}]})",
+      std::string(200, '[') + std::string(200, ']'),
+  };
+  for (const auto& text : seeds) {
+    std::ofstream(dir / "bad.json") << text;
+    EXPECT_THROW(console::seedStore(store, dir / "bad.json", now), std::runtime_error) << text;
+    EXPECT_EQ(store.count("applications"), 0) << text;
+  }
+  // Publishing twice in one second still gives two ordered versions.
+  const auto first = console::publishPack(store, dir / "ref.pack", "p", false, now);
+  const auto second = console::publishPack(store, dir / "ref.pack", "p", true, now);
+  EXPECT_LT(first.version, second.version);
+  EXPECT_TRUE(store.newestVersion("p")->force);
+}
+
+}  // namespace
