@@ -4,12 +4,15 @@
 namespace kivo {
 
 KIVOManager& KIVOManager::sharedManager() {
-  static auto* instance = new KIVOManager;  // lives for the process
+  static auto* instance = new KIVOManager(ConsoleConfiguration::shared());  // lives for the process
   return *instance;
 }
 
-std::unique_ptr<KIVOManager> KIVOManager::makeIndependent() { return std::unique_ptr<KIVOManager>(new KIVOManager); }
+std::unique_ptr<KIVOManager> KIVOManager::makeIndependent() {
+  return std::unique_ptr<KIVOManager>(new KIVOManager(ConsoleConfiguration::create()));
+}
 
-KIVOManager::KIVOManager() = default;
+KIVOManager::KIVOManager(std::shared_ptr<ConsoleConfiguration> configuration)
+    : configuration_(std::move(configuration)) {}
 
 }  // namespace kivo

@@ -10,6 +10,8 @@ struct Location {
   double longitude = 0;           // degrees
   double horizontalAccuracy = 0;  // metres; negative or NaN marks an invalid fix
   std::chrono::system_clock::time_point timestamp{};
+  double speed = -1;   // metres per second; negative when unknown
+  double course = -1;  // degrees from north; negative when unknown
 
   friend bool operator==(const Location&, const Location&) = default;
 };

@@ -2,33 +2,32 @@
 //
 // This header holds its configuration: the console credentials, the console base URL, the API
 // version and the library-wide debug flag. The host sets them before preparing; the library reads
-// them from any thread. Every accessor is thread-safe and returns a copy.
+// them from any thread. Every accessor is thread-safe and returns a copy. All but the debug flag
+// live in the manager's ConsoleConfiguration.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "kivo/console_configuration.h"
 #include "kivo/export.h"
-#include "kivo/thread_annotations.h"
 
 namespace kivo {
 
 class KIVO_API KIVOManager {
  public:
-  // Default console base URL. The host part lies under the reserved, unresolvable domain
-  // ".invalid" on purpose: nothing (credentials included) leaves the device until the host sets
-  // its own apiEndpoint.
-  static constexpr std::string_view kDefaultAPIEndpoint = "https://console.invalid/api";
-  static constexpr int32_t kDefaultAPIVersion = 3;
+  // Default console base URL (see ConsoleConfiguration).
+  static constexpr std::string_view kDefaultAPIEndpoint = ConsoleConfiguration::kDefaultAPIEndpoint;
+  static constexpr int32_t kDefaultAPIVersion = ConsoleConfiguration::kDefaultAPIVersion;
 
-  // The singleton, created on first use (thread-safe).
+  // The singleton, created on first use (thread-safe); its configuration is
+  // ConsoleConfiguration::shared().
   static KIVOManager& sharedManager();
-  // An instance of its own with the defaults, independent of the singleton (tests). The debug
-  // flag stays library-wide.
+  // An instance of its own with the defaults and a configuration of its own, independent of the
+  // singleton (tests). The debug flag stays library-wide.
   static std::unique_ptr<KIVOManager> makeIndependent();
 
   KIVOManager(const KIVOManager&) = delete;
@@ -55,14 +54,13 @@ class KIVO_API KIVOManager {
   // apiEndpoint followed directly by suffix: no separator inserted, no encoding applied.
   std::string apiURLWithSuffix(std::string_view suffix) const;
 
- private:
-  KIVOManager();
+  // The record the accessors above forward to; console clients are built on it.
+  const std::shared_ptr<ConsoleConfiguration>& consoleConfiguration() const { return configuration_; }
 
-  mutable Mutex configurationMutex_;
-  std::optional<std::string> applicationID_ KIVO_GUARDED_BY(configurationMutex_);
-  std::optional<std::string> secretKey_ KIVO_GUARDED_BY(configurationMutex_);
-  std::string apiEndpoint_ KIVO_GUARDED_BY(configurationMutex_){kDefaultAPIEndpoint};
-  std::atomic<int32_t> apiVersion_{kDefaultAPIVersion};
+ private:
+  explicit KIVOManager(std::shared_ptr<ConsoleConfiguration> configuration);
+
+  const std::shared_ptr<ConsoleConfiguration> configuration_;
 };
 
 }  // namespace kivo

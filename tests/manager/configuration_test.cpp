@@ -33,24 +33,21 @@ TEST(KIVOManagerConfiguration, AFreshManagerHasTheDefaults) {
   EXPECT_EQ(manager.apiEndpoint(), "https://console.invalid/api");
 }
 
-TEST(KIVOManagerConfiguration, URLsAreTheEndpointFollowedByTheSuffix) {
-  KIVOManager& manager = KIVOManager::sharedManager();
-  const std::string saved = manager.apiEndpoint();
-  struct Case {
-    const char* endpoint;
-    const char* suffix;
-    const char* url;
-  } cases[] = {
-      {"https://console.example.com/api", "/query", "https://console.example.com/api/query"},
-      {"https://console.example.com/api/", "/query", "https://console.example.com/api//query"},
-      {"https://console.example.com/api", "/promotion?id=a b", "https://console.example.com/api/promotion?id=a b"},
-      {"https://console.example.com/api", "", "https://console.example.com/api"},
-  };
-  for (const auto& c : cases) {
-    manager.setApiEndpoint(c.endpoint);
-    EXPECT_EQ(manager.apiURLWithSuffix(c.suffix), c.url);
-  }
-  manager.setApiEndpoint(saved);
+TEST(KIVOManagerConfiguration, AccessorsForwardToTheConsoleConfiguration) {
+  EXPECT_EQ(KIVOManager::sharedManager().consoleConfiguration(), kivo::ConsoleConfiguration::shared());
+  const auto manager = KIVOManager::makeIndependent();
+  const auto& configuration = manager->consoleConfiguration();
+  ASSERT_TRUE(configuration);
+  EXPECT_NE(configuration, kivo::ConsoleConfiguration::shared());
+  manager->setApplicationID("app");
+  manager->setSecretKey("secret");
+  manager->setApiEndpoint("https://console.example.com/api");
+  manager->setApiVersion(1);
+  EXPECT_EQ(configuration->applicationID(), "app");
+  EXPECT_EQ(configuration->secretKey(), "secret");
+  EXPECT_EQ(configuration->apiVersion(), 1);
+  configuration->setApiEndpoint("https://other.example.com/api");
+  EXPECT_EQ(manager->apiURLWithSuffix("/query"), "https://other.example.com/api/query");
 }
 
 TEST(KIVOManagerConfiguration, DebugModeGatesDebugLines) {
@@ -62,32 +59,6 @@ TEST(KIVOManagerConfiguration, DebugModeGatesDebugLines) {
   EXPECT_TRUE(kivo::debugLinesEnabled());
   manager.setDebugMode(false);
   EXPECT_EQ(log.lines(), std::vector<std::string>{"shown"});
-}
-
-TEST(KIVOManagerConfiguration, FieldsReadFromOtherThreadsAreNeverTorn) {
-  KIVOManager& manager = KIVOManager::sharedManager();
-  const std::string a(300, 'a'), b(300, 'b');
-  std::atomic<bool> done{false}, torn{false};
-  manager.setApiEndpoint(a);
-  manager.setSecretKey(a);
-  std::thread reader([&] {
-    while (!done) {
-      std::string endpoint = manager.apiEndpoint();
-      auto key = manager.secretKey();
-      if ((endpoint != a && endpoint != b) || !key || (*key != a && *key != b)) torn = true;
-    }
-  });
-  for (int i = 0; i < 2000; ++i) {
-    manager.setApiEndpoint(i % 2 ? a : b);
-    manager.setSecretKey(i % 2 ? b : a);
-    manager.setApiVersion(i);
-  }
-  done = true;
-  reader.join();
-  EXPECT_FALSE(torn);
-  manager.setApiEndpoint(std::string(KIVOManager::kDefaultAPIEndpoint));
-  manager.setSecretKey(std::nullopt);
-  manager.setApiVersion(3);
 }
 
 }  // namespace
