@@ -12,7 +12,9 @@
 #include "common/signals.h"
 #include "common/temp_dir.h"
 #include "kivo/afp_generator.h"
+#include "kivo/console_configuration.h"
 #include "kivo/http.h"
+#include "kivo/network.h"
 #include "kivo/promotion.h"
 #include "kivo/state.h"
 #include "server/catalogue.h"
@@ -200,11 +202,54 @@ TEST_F(Console, AuthenticateDownloadAndRecogniseADistortedExcerpt) {
   EXPECT_EQ(update.body.rfind(server->baseURL() + "/packs/default/" + a["v"].get<std::string>() + ".pack?token=", 0), 0u);
 }
 
+// Records every delegate callback of a KIVONetwork.
+struct Recorder : kivo::KIVONetworkDelegate {
+  struct Call {
+    std::optional<std::string> id, text;
+    bool error = false;
+  };
+  std::vector<Call> calls;
+  void networkPromotions(kivo::KIVONetwork&, const std::optional<std::string>& text,
+                         const std::optional<kivo::Error>& e) override {
+    calls.push_back({{}, text, e.has_value()});
+  }
+  void networkFinishPromotionID(kivo::KIVONetwork&, const std::optional<std::string>& id,
+                                const std::optional<std::string>& text, const std::optional<kivo::Error>& e) override {
+    calls.push_back({id, text, e.has_value()});
+  }
+  void networkFinishBookmarkID(kivo::KIVONetwork&, const std::optional<std::string>& bookmark,
+                               const std::optional<std::string>& promotion, const std::optional<kivo::Error>& e) override {
+    calls.push_back({bookmark, promotion, e.has_value()});
+  }
+  void networkFinishDeleteBookmarkID(kivo::KIVONetwork&, const std::optional<std::string>& bookmark,
+                                     const std::optional<std::string>& promotion,
+                                     const std::optional<kivo::Error>& e) override {
+    calls.push_back({bookmark, promotion, e.has_value()});
+  }
+  void networkFinishGetAppliedPromotionItemID(kivo::KIVONetwork&, const std::optional<std::string>& id,
+                                              const std::optional<std::string>& text,
+                                              const std::optional<kivo::Error>& e) override {
+    calls.push_back({id, text, e.has_value()});
+  }
+  // Pumps the main queue until the next callback, and returns it.
+  Call next() {
+    const size_t before = calls.size();
+    EXPECT_TRUE(kivo::test::pumpMainUntil([&] { return calls.size() > before; }));
+    return calls.size() > before ? calls.back() : Call{};
+  }
+};
+
 TEST_F(Console, PromotionsApplicationsBookmarksStatesAndActivity) {
-  auto http = client(credentials());
-  const std::string s = "I2";
+  auto configuration = kivo::ConsoleConfiguration::create();
+  configuration->setApiEndpoint(server->baseURL());
+  auto network = kivo::KIVONetwork::create(configuration, "demo", "s3cret", "127.0.0.1");
+  network->http()->allowsInsecureHTTP = true;
+  auto recorder = std::make_shared<Recorder>();
+  network->setDelegate(recorder);
+  const std::string s = "I2 with space";
   auto list = [&] {
-    return await([&](auto done) { http->getWithURL(url("/promotion?session=" + s + "&size=10&offset=0"), done); }).object();
+    network->getPromotionsWithSession(s, 10, 0);
+    return json::parse(recorder->next().text.value_or(""), nullptr, false);
   };
   json promotions = list();
   ASSERT_EQ(promotions["promotions"].size(), 2u);
@@ -214,35 +259,36 @@ TEST_F(Console, PromotionsApplicationsBookmarksStatesAndActivity) {
   EXPECT_EQ(entry.promotionItemID, "c2-voucher");
   EXPECT_EQ(entry.requiredFields, 2);
 
-  auto post = [&](const std::string& path, const kivo::FormParameters& fields) {
-    return await([&](auto done) { http->postWithURL(url(path), fields, done); });
-  };
-  const Reply quiz = post("/promotion", {{"session", s}, {"promo_id", "c1-quiz"}, {"media_id", "m2"}, {"answer", "b"},
-                                         {"is_correct", "1"}});
-  ASSERT_EQ(quiz.status, 200) << quiz.body;
-  EXPECT_EQ(post("/promotion", {{"session", s}, {"promo_id", "c2-voucher"}}).status, 400);  // e-mail required
-  const Reply voucher = post("/promotion", {{"session", s}, {"promo_id", "c2"}, {"userdata", R"({"email":"a@b.c"})"}});
-  kivo::KIVOState won(voucher.object());
+  network->postPromotionWithSession(s, "c1-quiz", "m2", std::nullopt, "b", true);
+  EXPECT_TRUE(recorder->next().text.has_value());
+  network->postPromotionWithSession(s, "c2-voucher", std::nullopt, std::nullopt, std::nullopt, false);
+  EXPECT_FALSE(recorder->next().text.has_value());  // 400: the e-mail is required
+  network->postPromotionWithSession(s, "c2", std::nullopt, R"({"email":"a@b.c"})", std::nullopt, false);
+  kivo::KIVOState won(json::parse(recorder->next().text.value_or("{}")));
   EXPECT_TRUE(won.hasVoucher);
   EXPECT_TRUE(won.win());
 
-  const Reply state = await([&](auto done) { http->getWithURL(url("/promotion/c1-quiz?session=" + s), done); });
+  const std::string plain = "I2";  // the applied-state row sends its session unencoded
+  network->postPromotionWithSession(plain, "c1-quiz", "m2", std::nullopt, "a", false);
+  recorder->next();
+  network->getAppliedPromotionWithSession(plain, "c1-quiz");
   kivo::KIVOState applied;
-  applied.setGETPromotionsJSONObject(state.object());
-  EXPECT_TRUE(applied.win());
+  applied.setGETPromotionsJSONObject(json::parse(recorder->next().text.value_or("{}")));
+  EXPECT_TRUE(applied.lose());
   EXPECT_EQ(applied.promotionItemID, "c1-quiz");
 
-  const Reply bookmark = post("/bookmark", {{"session", s}, {"item_id", "c1"}});
-  const std::string id = bookmark.object()["bookmark"];
+  network->postBookmarkWithSession(s, "c1", std::nullopt);
+  const auto bookmark = recorder->next();
+  ASSERT_TRUE(bookmark.id.has_value());
   promotions = list();
-  EXPECT_EQ(promotions["promotions"][0]["bookmark"], id);
+  EXPECT_EQ(promotions["promotions"][0]["bookmark"], *bookmark.id);
   EXPECT_EQ(promotions["promotions"][0]["state"]["state"], "win");
-  auto remove = [&](const std::string& path) {
-    return await([&](auto done) { http->deleteWithURL(url(path), {{"session", s}}, {}, {}, {}, {}, done); });
-  };
-  EXPECT_EQ(remove("/bookmark/" + id).status, 200);
-  EXPECT_EQ(remove("/bookmark/" + id).status, 404);
-  EXPECT_EQ(remove("/state").object()["deleted"], 2);
+  network->deleteBookmarkWithSession(s, bookmark.id, "c1");
+  EXPECT_FALSE(recorder->next().error);
+  EXPECT_EQ(server->store().count("bookmarks"), 0);
+  network->deleteStateWithSession(s);
+  network->deleteStateWithSession(plain);
+  EXPECT_TRUE(kivo::test::pumpMainUntil([&] { return server->store().count("applied") == 0; }));
   EXPECT_TRUE(list()["promotions"][0]["state"].is_null());
 
   // Activity: the immediate report with the bearer token answers the media's campaign.
