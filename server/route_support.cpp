@@ -1,5 +1,6 @@
 #include "server/route_support.h"
 
+#include <cctype>
 #include <chrono>
 
 #include "kivo/dates.h"

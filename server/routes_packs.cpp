@@ -1,6 +1,6 @@
 // Authentication, update checks and pack downloads.
+#include <algorithm>
 #include <fstream>
-#include <regex>
 
 #include "server/route_support.h"
 
