@@ -156,8 +156,6 @@ void ConsoleServer::start() {
   while (!impl_->server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-void ConsoleServer::run() { impl_->server->listen_after_bind(); }
-
 void ConsoleServer::stop() {
   impl_->server->stop();
   if (thread_.joinable()) thread_.join();

@@ -56,8 +56,6 @@ class ConsoleServer {
   // Serves on a thread of its own until stop().
   void start();
   void stop();
-  // Serves on the calling thread until stop() from another thread.
-  void run();
 
   int port() const { return port_; }
   bool https() const;
