@@ -72,7 +72,7 @@ std::optional<Application> ConsoleStore::application(const std::string& appId) {
   return Application{appId, *s.text(0), *s.text(1)};
 }
 
-std::string ConsoleStore::issueToken(const std::string& appId, const std::string& session, int64_t expires,
+std::string ConsoleStore::newToken(const std::string& appId, const std::string& session, int64_t expires,
                                      int64_t now) {
   const std::string token = randomHex(24);
   MutexLock lock(mutex_);

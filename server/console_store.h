@@ -48,7 +48,7 @@ class ConsoleStore {
   std::optional<Application> authenticate(const std::string& appId, const std::string& secretKey);
   std::optional<Application> application(const std::string& appId);
   // A new token; tokens expired by now are removed.
-  std::string issueToken(const std::string& appId, const std::string& session, int64_t expires, int64_t now);
+  std::string newToken(const std::string& appId, const std::string& session, int64_t expires, int64_t now);
   // The grant of an unexpired token; expired tokens are removed when met.
   std::optional<TokenGrant> token(const std::string& token, int64_t now);
 

@@ -15,18 +15,18 @@ bool parseInt(const std::string& s, int lo, int hi, int* out) {
 
 }  // namespace
 
-bool Faults::add(const std::string& spec, std::string* error) {
+bool Faults::add(const std::string& text, std::string* error) {
   static const char* const endpoints[] = {"auth",      "download", "update_afp", "query",
                                           "promotion", "bookmark", "state",      "activity"};
-  const size_t colon = spec.find(':');
-  const std::string endpoint = spec.substr(0, colon);
+  const size_t colon = text.find(':');
+  const std::string endpoint = text.substr(0, colon);
   bool known = false;
   for (const char* e : endpoints) known = known || endpoint == e;
   if (!known || colon == std::string::npos) {
-    *error = "fault \"" + spec + "\": expected ENDPOINT:KIND with a known endpoint";
+    *error = "fault \"" + text + "\": expected ENDPOINT:KIND with a known endpoint";
     return false;
   }
-  const std::string kind = spec.substr(colon + 1);
+  const std::string kind = text.substr(colon + 1);
   Fault& f = faults_[endpoint];
   int value = 0;
   if (kind == "drop") {
@@ -38,7 +38,7 @@ bool Faults::add(const std::string& spec, std::string* error) {
   } else if (kind.rfind("delay=", 0) == 0 && parseInt(kind.substr(6), 0, 600000, &value)) {
     f.delayMs = value;
   } else {
-    *error = "fault \"" + spec + "\": kind must be status=CODE, delay=MS, drop or malformed";
+    *error = "fault \"" + text + "\": kind must be status=CODE, delay=MS, drop or malformed";
     return false;
   }
   return true;

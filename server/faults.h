@@ -22,7 +22,7 @@ struct Fault {
 class Faults {
  public:
   // Adds one switch; false (with *error set) for an unknown endpoint or kind.
-  bool add(const std::string& spec, std::string* error);
+  bool add(const std::string& text, std::string* error);
   // The switches of an endpoint, or nothing.
   const Fault* find(const std::string& endpoint) const;
   bool empty() const { return faults_.empty(); }

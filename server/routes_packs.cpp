@@ -26,7 +26,7 @@ void auth(const RouteContext& c, const httplib::Request& request, httplib::Respo
   auto app = c.store.authenticate(appId, key);
   if (!app) throw Refusal{401, "wrong application id or secret key"};
 
-  const std::string token = c.store.issueToken(app->appId, session, c.now() + c.options.tokenLifetimeSeconds, c.now());
+  const std::string token = c.store.newToken(app->appId, session, c.now() + c.options.tokenLifetimeSeconds, c.now());
   nlohmann::json answer = {{"token", token}, {"v", have}, {"updated", 0}, {"force_update", 0}, {"url", nullptr}};
   if (auto newest = app->pack.empty() ? std::nullopt : c.store.newestVersion(app->pack)) {
     if (newest->version > have) {
@@ -73,7 +73,7 @@ void updateAfp(const RouteContext& c, const httplib::Request& request, httplib::
   // Downloads need a token: the caller's own, or a fresh one for a caller with credentials.
   std::string token = request.get_header_value("authorization");
   if (token.rfind("Bearer ", 0) == 0) token = token.substr(7);
-  if (token.empty()) token = c.store.issueToken(app.appId, *form.field("session"), c.now() + c.options.tokenLifetimeSeconds, c.now());
+  if (token.empty()) token = c.store.newToken(app.appId, *form.field("session"), c.now() + c.options.tokenLifetimeSeconds, c.now());
   response.status = 200;
   response.set_content(downloadURL(c, request, *newest, token), "text/plain");
 }
