@@ -14,6 +14,7 @@
 #include "kivo/afp_generator.h"
 #include "kivo/console_configuration.h"
 #include "kivo/http.h"
+#include "kivo/log_store.h"
 #include "kivo/network.h"
 #include "kivo/promotion.h"
 #include "kivo/state.h"
@@ -107,6 +108,7 @@ kivo::HTTPHeaders credentials() { return {{"X-Kivo-Application-Id", "demo"}, {"X
 class Console : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    kivo::KIVOHTTP::setDefaultAllowsInsecureHTTP(true);  // for the log store's own client
     dir = new kivo::test::TempDir;
     console::ConsoleOptions o;
     o.dataDir = dir->path() / "data";
@@ -121,6 +123,7 @@ class Console : public ::testing::Test {
   static void TearDownTestSuite() {
     delete server;
     delete dir;
+    kivo::KIVOHTTP::setDefaultAllowsInsecureHTTP(false);
   }
 
   static std::string url(const std::string& suffix) { return server->baseURL() + suffix; }
@@ -291,17 +294,26 @@ TEST_F(Console, PromotionsApplicationsBookmarksStatesAndActivity) {
   EXPECT_TRUE(kivo::test::pumpMainUntil([&] { return server->store().count("applied") == 0; }));
   EXPECT_TRUE(list()["promotions"][0]["state"].is_null());
 
-  // Activity: the immediate report with the bearer token answers the media's campaign.
-  const std::string token = authenticate(s);
-  auto reporter = client({{"authorization", "Bearer " + token}});
-  const std::string immediate = R"({"type":"material","material_id":"m2"})";
-  const Reply report = await([&](auto done) {
-    reporter->postWithURLJSONData(url("/activity/"), Bytes(immediate.begin(), immediate.end()), done);
-  });
-  EXPECT_EQ(report.object()["campaign"]["_id"], "c1");
-  const std::string queued = R"({"app_id":"demo","secret_key":"s3cret","session":"I2","data":{"material_id":"m1"}})";
-  EXPECT_TRUE(reporter->syncPostWithURLJSONData(url("/activity/"), Bytes(queued.begin(), queued.end())));
-  EXPECT_GE(server->store().count("activity"), 2);
+  // Activity through the library's log store: the immediate report answers the media's campaign,
+  // the queued document is accepted.
+  auto activity = kivo::ConsoleConfiguration::create();
+  activity->setApiEndpoint(server->baseURL());
+  activity->setApplicationID("demo");
+  activity->setSecretKey("s3cret");
+  activity->setToken(authenticate(plain));
+  kivo::KIVOLogStoreOptions options;
+  options.directory = dir->path() / "activity";
+  std::filesystem::create_directories(*options.directory);
+  options.sessionID = [] { return std::string("I2"); };
+  auto store = kivo::KIVOLogStore::create(activity, options);
+  std::optional<std::optional<json>> answer;
+  store->sendActivityImmediatelyWithLogItem(kivo::KIVOLogItem(json{{"result", {{"_id", "m2"}, {"items", json::array()}}}}),
+                                            [&](std::optional<json> a) { answer = std::move(a); });
+  ASSERT_TRUE(kivo::test::pumpMainUntil([&] { return answer.has_value(); }));
+  ASSERT_TRUE(answer->has_value());
+  EXPECT_EQ((**answer)["campaign"]["_id"], "c1");
+  EXPECT_TRUE(store->sendItemToConsole(kivo::KIVOLogItem(json{{"result", {{"_id", "m1"}}}})));
+  EXPECT_EQ(server->store().count("activity"), 2);
 }
 
 TEST_F(Console, BadRequestsGetAClearStatusAndAJSONError) {
