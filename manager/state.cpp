@@ -168,6 +168,20 @@ void KIVOManager::clearState() {
   lastIdentifier_.reset();
 }
 
+std::shared_ptr<KIVOContinuousHitManager> KIVOManager::makeHitManager() {
+  auto hitManager = std::make_shared<KIVOContinuousHitManager>();
+  hitManager->setPolicy(KIVOContinuousHitPolicyOnce);
+  return hitManager;
+}
+
+void KIVOManager::setHitManager(std::shared_ptr<KIVOContinuousHitManager> value) {
+  if (!value) {
+    logLine("[WARN] KIVOManager keeps its hit manager: the replacement is null");
+    return;
+  }
+  hitManager_ = std::move(value);
+}
+
 void KIVOManager::wipeStoredState() {
   manager::removeStored(settings::kUserDefaultKey);
   manager::removeStored(settings::kUserKey);
@@ -195,6 +209,7 @@ void KIVOManager::reset() {
     std::filesystem::remove(dump, ec);
     if (ec) logLine(format("ERROR: %@", ec.message()));
   }
+  hitManager_->reset();
   logLine("Finished to reset KIVO");
 }
 

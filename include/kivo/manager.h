@@ -31,6 +31,7 @@
 
 #include "kivo/bytes.h"
 #include "kivo/console_configuration.h"
+#include "kivo/continuous_hit_manager.h"
 #include "kivo/dispatch.h"
 #include "kivo/error.h"
 #include "kivo/export.h"
@@ -43,6 +44,7 @@ namespace kivo {
 class KIVOHTTP;
 class KIVOLogStore;
 class KIVOMatcher;
+struct KIVOApplicationRequest;
 
 class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
  public:
@@ -53,6 +55,8 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
   using MatchIntervalHandler = std::function<void(double seconds)>;
   using CompletionHandler = std::function<void(bool success)>;
   using URLHandler = std::function<void(std::optional<std::string> url)>;
+  // Completion of the promotion calls: the answer body as received, and the transport error.
+  using ResponseHandler = std::function<void(std::optional<Bytes> body, std::optional<Error> error)>;
 
   static constexpr std::string_view kDumpFileName = "KIVOAudioDB.pack";
   // The "v" sent when no dump version is stored.
@@ -205,6 +209,27 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
   // Forgets the last identifier of the freshness checks.
   void clearState();
 
+  // Repeat-hit suppression of local matches and live answers (main queue). At creation a new one
+  // with policy Once; the host may replace it (a null replacement is refused); reset() resets it.
+  const std::shared_ptr<KIVOContinuousHitManager>& hitManager() const { return hitManager_; }
+  void setHitManager(std::shared_ptr<KIVOContinuousHitManager> value);
+
+  // ---- Promotion calls (main queue) ----
+  // Sent with the credential client; the completion (if any) gets the body and the error as they
+  // came, on the main queue, after a console line when the status is not 200. A request that
+  // cannot be formed (a missing id or session, a session unsafe in a query) is not sent: the
+  // completion gets nothing and a KIVOHTTPErrorBadURL error. Ids go out as encoded path segments.
+  // POST "/promotion" with the request's fields.
+  void applyRequest(const KIVOApplicationRequest& request, ResponseHandler complete);
+  // POST "/bookmark": "session", and "item_id" when an id is given.
+  void bookmarkPromotionWithPromotionID(const std::optional<std::string>& promotionID, ResponseHandler complete);
+  // DELETE "/bookmark/<id>": "session".
+  void unsetBookmarkWithID(const std::string& bookmarkID, ResponseHandler complete);
+  // GET "/promotion?session=<session>&size=<size>&offset=<offset>".
+  void getPromotionWithSize(int32_t size, int32_t offset, ResponseHandler complete);
+  // GET "/promotion/<id>?session=<session>".
+  void getStateWithPromotionItemID(const std::string& promotionItemID, ResponseHandler complete);
+
  private:
   class Reachability;
   explicit KIVOManager(std::shared_ptr<ConsoleConfiguration> configuration);
@@ -278,6 +303,9 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
   std::string legacyHTTPKey_;
   std::shared_ptr<KIVONetworkReachability> reachability_;
   std::shared_ptr<Reachability> reachabilityDelegate_;
+  std::shared_ptr<KIVOContinuousHitManager> hitManager_ = makeHitManager();
+
+  static std::shared_ptr<KIVOContinuousHitManager> makeHitManager();
 };
 
 }  // namespace kivo
