@@ -132,6 +132,16 @@ void add_stats(MatchStats *stats, uint64_t compared, uint64_t scanned) {
 
 }  // namespace
 
+void scan_entry_quick_on(const Kernel *kernel, const uint64_t *query, int length, const AudioEntry *entry,
+                         Candidates *list, uint32_t max_count, uint64_t *compared) {
+  if (length >= 1) scan_entry(kernel, quick_stage(query, length), entry, list, max_count, compared);
+}
+
+void scan_entry_full_on(const Kernel *kernel, const uint64_t *query, int length, const AudioEntry *entry,
+                        Candidates *list, uint32_t max_count, uint64_t *compared) {
+  if (length >= 1) scan_entry(kernel, full_stage(query, length), entry, list, max_count, compared);
+}
+
 void match_quick_on(const Kernel *kernel, AudioReader *reader, const uint64_t *query, int length,
                     Candidates *candidates, uint32_t max_count, const AudioFilter *filter, MatchStats *stats) {
   if (filter == NULL) filter = &empty_filter;

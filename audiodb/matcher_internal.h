@@ -17,6 +17,14 @@ void match_quick_on(const Kernel *kernel, AudioReader *reader, const uint64_t *q
 void match_full_on(const Kernel *kernel, AudioReader *reader, const uint64_t *query, int length,
                    const Candidates *quick, Candidates *result, uint32_t max_count, MatchStats *stats);
 
+// The quick stage on one entry: the first 8 query words at every step-aligned offset.
+void scan_entry_quick_on(const Kernel *kernel, const uint64_t *query, int length, const AudioEntry *entry,
+                         Candidates *list, uint32_t max_count, uint64_t *compared);
+
+// The full stage on one entry: the whole query at every step-aligned offset, offered to list.
+void scan_entry_full_on(const Kernel *kernel, const uint64_t *query, int length, const AudioEntry *entry,
+                        Candidates *list, uint32_t max_count, uint64_t *compared);
+
 void match_on(const Kernel *kernel, AudioDB *db, const uint64_t *query, int length, Candidates *result,
               uint32_t max_count, MatchStats *stats);
 

@@ -1,4 +1,5 @@
 // KIVOMatcher: matching a query AFP, two windows of PCM, and agreeing on their results.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -10,12 +11,17 @@
 #include "kivo/kivo_matcher.h"
 #include "kivo/log.h"
 #include "kivo/matcher.h"
+#include "kivo/media_scores.h"
 
 namespace kivo {
 namespace {
 
 // A step is 62.5 ms; positions are whole milliseconds, so neighbours differ by 62 or 63.
 constexpr double kStepToleranceMs = 63.0;
+// The block's spread is sampled every 8 steps (0.5 s) of the scored media.
+constexpr int kSampleSteps = 8;
+// Media the verification scores at least, where the database holds them.
+constexpr size_t kMinMedia = 4;
 
 std::string describe(const KIVOMatcher::Results& results) {
   std::string text = "(";
@@ -44,6 +50,13 @@ class QueryWords {
   std::vector<uint64_t> copy_;
 };
 
+// A description of media that may be reported (not "pg").
+bool validDescription(const nlohmann::json& value) {
+  const auto type = value.find("type");
+  return !(type != value.end() && type->is_string() &&
+           KIVOMatchResultTypeFromString(type->get<std::string>()) == KIVOMatchResultTypePG);
+}
+
 }  // namespace
 
 std::optional<KIVOMatcher::Results> KIVOMatcher::matchAFP(const std::optional<Bytes>& afp) const {
@@ -56,18 +69,39 @@ std::optional<KIVOMatcher::Results> KIVOMatcher::matchAFP(const std::optional<By
     return std::nullopt;
   }
   const QueryWords query(*afp);
-  Results results;
   // An empty query would score 0 ("perfect") everywhere; one beyond int range is not an AFP.
-  if (query.count() == 0 || query.count() > size_t(std::numeric_limits<int>::max())) return results;
-  const int words = int(query.count());
+  if (query.count() == 0 || query.count() > size_t(std::numeric_limits<int>::max())) return Results{};
+  return search(query.data(), int(query.count()), nullptr);
+}
 
-  Candidates candidates;
-  init_candidates(&candidates, uint32_t(KIVOMatcherMaxCandidates));
+KIVOMatcher::Results KIVOMatcher::search(const uint64_t* words, int count, std::vector<std::string>* quickMedia) const {
+  const auto maxCount = uint32_t(KIVOMatcherMaxCandidates);
+  Candidates quick, candidates;
+  init_candidates(&quick, maxCount);
+  init_candidates(&candidates, maxCount);
   MatchStats stats{};
-  match(const_cast<AudioDB*>(&state_->audioDB), query.data(), words, &candidates, uint32_t(KIVOMatcherMaxCandidates),
-        &stats);
+  {
+    // match()'s steps, keeping the quick stage's media for the block verification.
+    AudioReader reader;
+    adb_reader_start(&reader, const_cast<AudioDB*>(&state_->audioDB));
+    match_quick(&reader, words, count, &quick, maxCount, nullptr, &stats);
+    match_full(&reader, words, count, &quick, &candidates, maxCount, &stats);
+    if (quickMedia) {
+      for (int i = 0; i < quick.count; ++i) {
+        const AudioEntry* entry = quick.items[i].entry;
+        if (!entry->name.str) continue;
+        std::string name = entry->name.str;
+        if (std::find(quickMedia->begin(), quickMedia->end(), name) == quickMedia->end())
+          quickMedia->push_back(std::move(name));
+      }
+    }
+    free_candidates(&quick);
+    own_candidates(&candidates);
+    adb_reader_end(&reader);
+  }
 
-  const int64_t steps = words / 2;
+  Results results;
+  const int64_t steps = count / 2;
   const bool filter = state_->useCutoffFilter;
   const double cutoff = state_->cutoff;
   {
@@ -77,17 +111,20 @@ std::optional<KIVOMatcher::Results> KIVOMatcher::matchAFP(const std::optional<By
       if (!c.entry || !c.entry->name.str) continue;
       const std::string name = c.entry->name.str;
       const auto description = state_->media.find(name);
-      if (description == state_->media.end()) continue;
-      const auto& value = *description->second;
-      const auto type = value.find("type");
-      if (type != value.end() && type->is_string() &&
-          KIVOMatchResultTypeFromString(type->get<std::string>()) == KIVOMatchResultTypePG)
-        continue;
+      if (description == state_->media.end() || !validDescription(*description->second)) continue;
       const double score = steps > 0 ? double(c.score / steps) * 0x1p-24 : 0.0;
       if (filter && score < cutoff) continue;
       const auto duration = state_->durationMap.find(name);
       results.emplace_back(name, score, c.position, duration == state_->durationMap.end() ? 0.0 : duration->second,
                            description->second);
+    }
+    if (quickMedia) {
+      std::vector<std::string> valid;
+      for (auto& name : *quickMedia) {
+        const auto description = state_->media.find(name);
+        if (description != state_->media.end() && validDescription(*description->second)) valid.push_back(std::move(name));
+      }
+      *quickMedia = std::move(valid);
     }
   }
   free_candidates(&candidates);
@@ -96,35 +133,174 @@ std::optional<KIVOMatcher::Results> KIVOMatcher::matchAFP(const std::optional<By
 
 std::optional<KIVOMatcher::Results> KIVOMatcher::matchPCM(const Bytes& pcm) const { return matchAFP(AFPFromPCM(pcm)); }
 
-void KIVOMatcher::matchDoublePCM(Bytes pcm, MatchedHandler matched) {
+KIVOMatcher::Verification KIVOMatcher::verify(const std::optional<Bytes>& blockAFP, const std::vector<std::string>& media,
+                                               const Results& first, const Results& second,
+                                               double windowDistanceMs) const {
+  Verification v;
+  if (!blockAFP || media.empty()) return v;
+  const QueryWords query(*blockAFP);
+  if (query.count() < 2 || query.count() > size_t(std::numeric_limits<int>::max())) return v;
+  const int words = int(query.count());
+  AudioDB* db = const_cast<AudioDB*>(&state_->audioDB);
+  // Too few media for a runner-up and a spread: the media of the best quick alignments join them.
+  std::vector<std::string> scored = media;
+  if (scored.size() < kMinMedia) {
+    for (auto& name : best_quick_media(db, query.data(), words, scored, kMinMedia)) {
+      if (scored.size() >= kMinMedia) break;
+      if (validMedia(name)) scored.push_back(std::move(name));
+    }
+  }
+  const MediaScores scores = score_media(db, query.data(), words, scored, kSampleSteps);
+  v.media = scores.media.size();
+  if (scores.media.empty()) return v;
+  const int64_t steps = words / 2;
+  auto normalised = [steps](int64_t raw) { return double(raw / steps) * 0x1p-24; };
+  const MediaScore& best = scores.media.front();
+  v.name = best.name;
+  v.position = best.position;
+  v.score = normalised(best.score);
+  v.spread = scores.deviation / double(steps) * 0x1p-24;
+  const int64_t runnerUp = scores.media.size() > 1 ? scores.media[1].score : best.far;
+  if (runnerUp < 0) return v;
+  v.runnerUp = normalised(runnerUp);
+  if (!(v.spread > 0)) return v;
+  const auto agreed = matchingKeyFromResults(first, second, windowDistanceMs);
+  v.windowsAgree = agreed && agreed->name() == v.name;
+  v.statistic = (v.runnerUp - v.score) / v.spread;
+  return v;
+}
+
+std::optional<KIVOMatchResult> KIVOMatcher::answerOf(const Results& first, const Results& second,
+                                                     const Verification& verification, double limit,
+                                                     double windowDistanceMs) const {
+  if (verification.name.empty() || !(verification.statistic >= limit)) return std::nullopt;
+  // Where the windows agree on the verified media elsewhere than its best block alignment, the
+  // passage repeats: both windows found the same place, which is kept.
+  if (verification.windowsAgree) {
+    if (auto agreed = matchingKeyFromResults(first, second, windowDistanceMs); agreed && agreed->name() == verification.name)
+      return agreed;
+  }
+  // The cutoff drops a verified answer as it drops any result.
+  if (state_->useCutoffFilter && verification.score < state_->cutoff) return std::nullopt;
+  const double expected = double(verification.position) + windowDistanceMs;
+  ReaderLock lock(state_->mapsMutex);
+  const auto description = state_->media.find(verification.name);
+  if (description == state_->media.end() || !validDescription(*description->second)) return std::nullopt;
+  const auto duration = state_->durationMap.find(verification.name);
+  return KIVOMatchResult(verification.name, verification.score, uint64_t(std::llround(expected)),
+                         duration == state_->durationMap.end() ? 0.0 : duration->second, description->second);
+}
+
+bool KIVOMatcher::validMedia(const std::string& name) const {
+  ReaderLock lock(state_->mapsMutex);
+  const auto description = state_->media.find(name);
+  return description != state_->media.end() && validDescription(*description->second);
+}
+
+// One block's work: the windows on the global queue, then the verification.
+struct KIVOMatcher::BlockJob {
+  Bytes pcm;
+  size_t secondStart = 0;
+  std::optional<Bytes> firstAFP, secondAFP;
+  Results first, second;
+  std::vector<std::string> firstMedia, secondMedia;
+  Verification verification;
+
+  double distanceMs() const { return double(secondStart / 2) / 16.0; }
+  std::vector<std::string> media() const {
+    std::vector<std::string> all = firstMedia;
+    for (const auto& name : secondMedia)
+      if (std::find(all.begin(), all.end(), name) == all.end()) all.push_back(name);
+    return all;
+  }
+  // The block's fingerprint. A fingerprint's step k depends only on the samples before the end of
+  // its window, once the filters have settled: the first window's words are the block's first
+  // words, and the second window's words from the first window's end on are the block's next ones
+  // (its first steps still settle). So when the second window starts on a step no later than the
+  // first ends, the two are joined; otherwise the block is fingerprinted.
+  std::optional<Bytes> blockAFP() const {
+    constexpr size_t kStepBytes = 2000;  // 1000 samples
+    const size_t step = secondStart / kStepBytes;
+    if (firstAFP && secondAFP && secondStart % kStepBytes == 0 && firstAFP->size() == secondAFP->size()) {
+      const size_t firstSteps = firstAFP->size() / 16;
+      if (step >= 1 && step <= firstSteps) {
+        Bytes joined = *firstAFP;
+        joined.insert(joined.end(), secondAFP->begin() + long((firstSteps - step) * 16), secondAFP->end());
+        return joined;
+      }
+    }
+    const size_t bytes = std::min(pcm.size() & ~size_t(1), size_t(std::numeric_limits<int32_t>::max() - 1));
+    return AFPFromSample(reinterpret_cast<const int16_t*>(pcm.data()), int32_t(bytes));
+  }
+};
+
+// Starts both windows in group; false (nothing started) when pcm is shorter than a window.
+bool KIVOMatcher::startBlock(const std::shared_ptr<BlockJob>& job, const dispatch::Group& group) const {
   const size_t window = size_t(KIVOMatcherBytesSingleChunk);
-  if (pcm.size() < window) {
-    logLine(format("[WARN] cannot match %lu bytes of PCM: one window is %d bytes", pcm.size(), KIVOMatcherBytesSingleChunk));
+  if (job->pcm.size() < window) {
+    logLine(format("[WARN] cannot match %lu bytes of PCM: one window is %d bytes", job->pcm.size(),
+                   KIVOMatcherBytesSingleChunk));
+    return false;
+  }
+  job->secondStart = (job->pcm.size() - window) & ~size_t(1);  // keep the samples aligned
+  auto self = shared_from_this();
+  auto run = [self, job, window](size_t start, std::optional<Bytes>& afp, Results& out,
+                                 std::vector<std::string>& media) {
+    afp = AFPFromSample(reinterpret_cast<const int16_t*>(job->pcm.data() + start), int32_t(window));
+    if (!afp) return;
+    if (self->state_->underWriting) {
+      self->matchAFP(afp);  // logs the refusal
+      return;
+    }
+    const QueryWords query(*afp);
+    if (query.count() > 0) out = self->search(query.data(), int(query.count()), &media);
+  };
+  group.async(dispatch::Queue::global(), [run, job] { run(0, job->firstAFP, job->first, job->firstMedia); });
+  group.async(dispatch::Queue::global(),
+              [run, job] { run(job->secondStart, job->secondAFP, job->second, job->secondMedia); });
+  return true;
+}
+
+void KIVOMatcher::matchDoublePCM(Bytes pcm, MatchedHandler matched) {
+  auto job = std::make_shared<BlockJob>();
+  job->pcm = std::move(pcm);
+  dispatch::Group group;
+  if (!startBlock(job, group)) {
     if (matched) dispatch::Queue::main().async([matched] { matched(std::nullopt); });
     return;
   }
-  struct Job {
-    Bytes pcm;
-    size_t secondStart;
-    Results first, second;
-  };
-  auto job = std::make_shared<Job>();
-  job->secondStart = (pcm.size() - window) & ~size_t(1);  // keep the samples aligned
-  job->pcm = std::move(pcm);
   auto self = shared_from_this();
-  auto run = [self, job, window](size_t start, Results& out) {
-    const auto* samples = reinterpret_cast<const int16_t*>(job->pcm.data() + start);
-    if (auto afp = AFPFromSample(samples, int32_t(window))) out = self->matchAFP(afp).value_or(Results{});
-  };
-  dispatch::Group group;
-  group.async(dispatch::Queue::global(), [run, job] { run(0, job->first); });
-  group.async(dispatch::Queue::global(), [run, job] { run(job->secondStart, job->second); });
-  group.notify(dispatch::Queue::main(), [self, job, matched] {
-    self->state_->debug([&] { return format("first matched: %@", describe(job->first)); });
-    self->state_->debug([&] { return format("second matched: %@", describe(job->second)); });
-    const double distanceMs = double(job->secondStart / 2) / 16.0;
-    if (matched) matched(self->matchingKeyFromResults(job->first, job->second, distanceMs));
+  group.notify(dispatch::Queue::global(), [self, job, matched] {
+    job->verification =
+        self->verify(job->blockAFP(), job->media(), job->first, job->second, job->distanceMs());
+    dispatch::Queue::main().async([self, job, matched] {
+      self->state_->debug([&] { return format("first matched: %@", describe(job->first)); });
+      self->state_->debug([&] { return format("second matched: %@", describe(job->second)); });
+      self->state_->debug([&] {
+        const Verification& v = job->verification;
+        return format("verified: %@ at %llu ms, score %.2f, runner-up %.2f, spread %.2f, statistic %.2f",
+                      v.name.empty() ? std::string("none") : v.name, (unsigned long long)v.position, v.score,
+                      v.runnerUp, v.spread, v.statistic);
+      });
+      if (matched)
+        matched(self->answerOf(job->first, job->second, job->verification, self->state_->acceptanceLimit,
+                               job->distanceMs()));
+    });
   });
+}
+
+KIVOMatcher::BlockMatch KIVOMatcher::matchBlock(const Bytes& pcm) const {
+  auto job = std::make_shared<BlockJob>();
+  job->pcm = pcm;
+  BlockMatch out;
+  dispatch::Group group;
+  if (!startBlock(job, group)) return out;
+  group.wait();
+  out.verification = verify(job->blockAFP(), job->media(), job->first, job->second, job->distanceMs());
+  out.answer = answerOf(job->first, job->second, out.verification, state_->acceptanceLimit, job->distanceMs());
+  out.first = std::move(job->first);
+  out.second = std::move(job->second);
+  return out;
 }
 
 std::optional<KIVOMatchResult> KIVOMatcher::matchingKeyFromResults(const Results& first, const Results& second,
@@ -136,7 +312,6 @@ std::optional<KIVOMatchResult> KIVOMatcher::matchingKeyFromResults(const Results
       if (b.type() == KIVOMatchResultTypePG || b.name() != a.name()) continue;
       // The same media found by chance sits elsewhere; the same passage sits where a predicts.
       if (std::abs(double(b.position()) - expected) > kStepToleranceMs) continue;
-      if (b.score() > state_->acceptanceLimit) return std::nullopt;
       return b;
     }
   }

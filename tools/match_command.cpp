@@ -21,13 +21,14 @@ constexpr const char* kHelp =
     "\n"
     "Loads the packs (pack files, the form 'kivo pack build' writes and the library loads), then slides\n"
     "consecutive 3.25-second blocks (104,000 bytes at 16 kHz, as the recorder delivers them) over each\n"
-    "query recording and prints, per block, the media both of its windows agree on, the position in\n"
-    "the reference (of the block's second window, 1.125 s into the block), the score (average weighted\n"
-    "bit difference per step, 0 is perfect) and the reference's duration, or that nothing matched.\n"
+    "query recording and prints, per block, the media the whole block verifies, the position in the\n"
+    "reference (of the block's second window, 1.125 s into the block), the score (average weighted bit\n"
+    "difference per step, 0 is perfect) and the reference's duration, or that nothing matched.\n"
     "\n"
     "  --json     JSON Lines: one JSON object per line, one line per block, instead of text; bytes of\n"
     "             file names that are not UTF-8 are replaced by U+FFFD\n"
-    "  --limit L  acceptance limit: agreed answers scoring above L are dropped (default 22)\n"
+    "  --limit L  acceptance limit: blocks whose best media stands less than L spreads of the block's\n"
+    "             scores above the best other media are not answered (default 3.75)\n"
     "\n"
     "Exit status: 0 when every pack loaded and every query was read, 1 otherwise, 2 on wrong usage.\n";
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,9 @@
 #include "kivo/match_result.h"
 
 namespace kivo {
+namespace dispatch {
+class Group;
+}
 
 // The number of results a match returns at most, and the bytes of PCM one window fingerprints.
 KIVO_API extern const int KIVOMatcherMaxCandidates;    // 10
@@ -34,10 +38,34 @@ class KIVO_API KIVOMatcher final : public KIVOAudioPackDelegate, public std::ena
   using MatchedHandler = std::function<void(std::optional<KIVOMatchResult>)>;
   using AFPVisitor = std::function<void(const KIVOAudioPackAFPData&)>;
 
-  // Default acceptance limit: agreed answers scoring worse (higher) are dropped. Chosen with
-  // kivo eval on real music so that fewer than 1 in 1,000 excerpts of unknown music is accepted
-  // (docs/recognition.md); clean excerpts of known music score 2 to 16.
-  static constexpr double kDefaultAcceptanceLimit = 22.0;
+  // Default acceptance limit of the block verification's statistic (see Verification): chosen
+  // with kivo eval on real music, with head-room above every excerpt of unknown music measured
+  // (docs/recognition.md).
+  static constexpr double kDefaultAcceptanceLimit = 3.75;
+
+  // The whole block checked against the database: the media found by both windows' quick stages
+  // (and, when they are fewer than 4, the media of the block's best quick alignments) are scored
+  // with the block's AFP at every offset. statistic is how far the best media stands above the
+  // best other one, in standard deviations of the block's scores at sampled offsets,
+  // (runnerUp - score) / spread on normalised scores (lower is better). With no other media the
+  // runner-up is the best media's own best sampled alignment at least 2 s away; with neither, or
+  // no media, statistic is -infinity.
+  struct Verification {
+    std::string name;           // the best media; empty when none was scored
+    uint64_t position = 0;      // ms of its best alignment, where the block starts
+    double score = 0;           // its normalised score
+    double runnerUp = 0;        // the best other media's normalised score
+    double spread = 0;          // standard deviation of the block's normalised scores
+    double statistic = -std::numeric_limits<double>::infinity();
+    size_t media = 0;           // media scored
+    bool windowsAgree = false;  // both windows agree on the best media
+  };
+  // Everything one block gives: both windows' results, the verification and the answer.
+  struct BlockMatch {
+    Results first, second;
+    Verification verification;
+    std::optional<KIVOMatchResult> answer;
+  };
 
   static std::shared_ptr<KIVOMatcher> create();
   ~KIVOMatcher() override;
@@ -57,8 +85,8 @@ class KIVO_API KIVOMatcher final : public KIVOAudioPackDelegate, public std::ena
   // Enables the diagnostic log lines.
   bool debugMode() const;
   void setDebugMode(bool on);
-  // Agreed answers of matchDoublePCM (and matchingKeyFromResults) whose normalised score is above
-  // this limit are dropped. Default kDefaultAcceptanceLimit.
+  // matchDoublePCM answers only when the verification's statistic is at least this limit.
+  // Default kDefaultAcceptanceLimit; -infinity accepts every verified media.
   double acceptanceLimit() const;
   void setAcceptanceLimit(double limit);
   // Number of identifiers in the database.
@@ -109,20 +137,38 @@ class KIVO_API KIVOMatcher final : public KIVOAudioPackDelegate, public std::ena
   std::optional<Results> matchAFP(const std::optional<Bytes>& afp) const;
   // matchAFP of the AFP of 16000 Hz mono 16-bit PCM.
   std::optional<Results> matchPCM(const Bytes& pcm) const;
-  // Matches the first and the last 68000 bytes of pcm concurrently on the global queue, then on
-  // the main queue calls matched (if given) with their agreement. PCM shorter than one window
-  // gives none; the second window starts on a whole sample.
+  // Matches the first and the last 68000 bytes of pcm concurrently on the global queue with the
+  // whole block's fingerprint, verifies (Verification), then on the main queue calls matched (if
+  // given) with answerOf. PCM shorter than one window gives none; the second window starts on a
+  // whole sample.
   void matchDoublePCM(Bytes pcm, MatchedHandler matched);
+  // The same work, waited for on the calling thread (not the main queue's); answer as matched's.
+  BlockMatch matchBlock(const Bytes& pcm) const;
+  // The answer for a verified block: none when the statistic is below limit. Otherwise the
+  // windows' agreement (matchingKeyFromResults) when it names the verified media; else a result
+  // for the verified media at its best alignment plus windowDistanceMs (where the second window
+  // starts), with the block's score, unless the cutoff filter drops that score.
+  std::optional<KIVOMatchResult> answerOf(const Results& first, const Results& second,
+                                          const Verification& verification, double limit,
+                                          double windowDistanceMs = 1125.0) const;
   // The second window's result for the best-ranked media of first that second also found at the
-  // position first predicts (first's position + windowDistanceMs, within one step) and whose
-  // score is within acceptanceLimit(); none otherwise. windowDistanceMs defaults to the distance
-  // of the two windows of a 104,000-byte block.
+  // position first predicts (first's position + windowDistanceMs, within one step); none
+  // otherwise. windowDistanceMs defaults to the distance of the two windows of a 104,000-byte
+  // block. No score limit applies here.
   std::optional<KIVOMatchResult> matchingKeyFromResults(const Results& first, const Results& second,
                                                         double windowDistanceMs = 1125.0) const;
 
  private:
   struct State;
   KIVOMatcher();
+  // matchAFP's search of query words; adds to quickMedia (when given) the valid media of the
+  // quick stage's candidates.
+  Results search(const uint64_t* words, int count, std::vector<std::string>* quickMedia) const;
+  bool validMedia(const std::string& name) const;
+  struct BlockJob;
+  bool startBlock(const std::shared_ptr<BlockJob>& job, const dispatch::Group& group) const;
+  Verification verify(const std::optional<Bytes>& blockAFP, const std::vector<std::string>& media,
+                      const Results& first, const Results& second, double windowDistanceMs) const;
 
   std::unique_ptr<State> state_;
 };

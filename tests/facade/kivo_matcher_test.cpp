@@ -250,9 +250,9 @@ TEST(KIVOMatcher, AgreementNeedsTheSameMediaWhereTheFirstWindowPredicts) {
   EXPECT_TRUE(m->matchingKeyFromResults({result("A", 1000)}, {result("A", 1000)}, 0.0));
   EXPECT_FALSE(m->matchingKeyFromResults({result("", 1000)}, {result("", 2125)}));
   EXPECT_FALSE(m->matchingKeyFromResults({}, {result("A", 2125)}));
-  // Answers scoring above the acceptance limit are dropped.
+  // The acceptance limit is the block verification's; agreement takes any score.
   m->setAcceptanceLimit(1.5);
-  EXPECT_FALSE(m->matchingKeyFromResults({result("A", 1000)}, {result("A", 2125, 1.6)}));
+  EXPECT_TRUE(m->matchingKeyFromResults({result("A", 1000)}, {result("A", 2125, 60.0)}));
   EXPECT_TRUE(m->matchingKeyFromResults({result("A", 1000)}, {result("A", 2125, 1.5)}));
 }
 
