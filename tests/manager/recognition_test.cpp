@@ -78,6 +78,35 @@ TEST_F(RecognitionTest, RepeatKeepsRunningAndReportsAMediaOnce) {
   EXPECT_EQ(activityCount(), 1u);
 }
 
+TEST_F(RecognitionTest, HitPoliciesAgainstTheirTimeouts) {
+  // Six blocks of one media, 3.264 s apart on the virtual clock (undistorted: every block recognised).
+  const Bytes whole = piece(2);
+  const Bytes clean(whole.begin() + 12 * 32000, whole.begin() + 32 * 32000);
+  struct Row {
+    int32_t policy;
+    double timeout;
+    size_t delivered;
+  };
+  for (const Row row : {Row{KIVOContinuousHitPolicyAlways, 0, 6}, Row{KIVOContinuousHitPolicyOnce, 0, 1},
+                        Row{KIVOContinuousHitPolicyTimeout, 6.0, 3}, Row{KIVOContinuousHitPolicyTimeout, 3.0, 6},
+                        Row{KIVOContinuousHitPolicyLength, 0, 1}, Row{5, 0, 1}}) {
+    SCOPED_TRACE(row.policy);
+    results.clear();
+    auto hits = std::make_shared<KIVOContinuousHitManager>();
+    hits->setPolicy(row.policy);
+    hits->setTimeout(row.timeout);
+    manager->setHitManager(hits);
+    prepareLocal();
+    play(clean);
+    start(KIVOManagerDetectTypeIAR, true);
+    run(21.0);
+    pumpMainUntil([&] { return !manager->matching() && activityCount() >= results.size(); });
+    time->settle();
+    EXPECT_EQ(results.size(), row.delivered);
+    manager->stop();
+  }
+}
+
 TEST_F(RecognitionTest, CampaignMissingIsLeftOutAndAFailedReportIsRetriedOnTheNextBlock) {
   activity = [](size_t n) { return n == 0 ? ConsoleAnswer{500, "busy"} : ConsoleAnswer{200, "{}"}; };
   prepareLocal();
