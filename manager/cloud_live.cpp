@@ -134,8 +134,11 @@ void KIVOManager::handleQueryAPIResponses(std::optional<Bytes> body, std::option
     logLine("no result object. is broken data?");
     return;
   }
+  const uint64_t run = run_;
+  const bool repeat = repeat_;
   if (const auto handler = recognitionHandler()) handler(answer, std::nullopt);
-  if (!repeat_) stop();
+  // The handler may have stopped this run and started another.
+  if (!repeat && run == run_) stop();
 }
 
 }  // namespace kivo

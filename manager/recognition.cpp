@@ -279,8 +279,10 @@ void KIVOManager::activityAnswered(uint64_t run, const nlohmann::json& media, co
     if (result.metadata().is_object())
       for (const auto& [key, value] : result.metadata().items()) (*delivered)[key] = value;
   }
+  const bool repeat = repeat_;
   if (handler && delivered) handler(std::move(delivered), std::nullopt);
-  if (!repeat_) stop();
+  // The handler may have stopped this run and started another.
+  if (!repeat && run == run_) stop();
 }
 
 void KIVOManager::interruptionTimerHandler() {
