@@ -60,6 +60,7 @@ class RecognitionTest : public ManagerTest {
   std::unique_ptr<KIVOAudioRecorder> recorder;
   std::shared_ptr<KIVOLogStore> store;
   std::atomic<size_t> sourcesMade{0};
+  bool awaitRequests = true;  // run() lets each match or query end (off while a gate holds one)
 
   // Scripted answers: activity(n) for the n-th report; query answers come from queryMatcher unless
   // queryAnswer is set.

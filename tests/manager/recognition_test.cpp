@@ -72,7 +72,8 @@ TEST_F(RecognitionTest, RepeatKeepsRunningAndReportsAMediaOnce) {
   play(recording());
   start(KIVOManagerDetectTypeIAR, true);
   run(10.0);
-  pumpMainUntil([&] { return activityCount() >= 1 && !manager->matching(); });
+  ASSERT_TRUE(waitResults(1));
+  time->settle();
   EXPECT_TRUE(manager->running());
   EXPECT_EQ(resultIDs(), std::vector<std::string>{"m2"});  // hit policy Once
   EXPECT_EQ(activityCount(), 1u);
@@ -100,7 +101,9 @@ TEST_F(RecognitionTest, HitPoliciesAgainstTheirTimeouts) {
     play(clean);
     start(KIVOManagerDetectTypeIAR, true);
     run(21.0);
-    pumpMainUntil([&] { return !manager->matching() && activityCount() >= results.size(); });
+    // Every report's answer comes back; then nothing more.
+    pumpMainUntil([&] { return results.size() >= row.delivered && activityCount() == results.size(); },
+                  std::chrono::seconds(5));
     time->settle();
     EXPECT_EQ(results.size(), row.delivered);
     manager->stop();
@@ -237,6 +240,7 @@ TEST_F(RecognitionTest, StopDuringEveryRequestInFlight) {
   // A query held while the run stops: its answer is not delivered (activity: AnswersOfAStoppedRun).
   prepareCloud();
   queryGate.close();
+  awaitRequests = false;
   play(recording());
   start(KIVOManagerDetectTypeCloud, false);
   run(4.0);
