@@ -80,7 +80,8 @@ TEST_F(RecognitionTest, RepeatKeepsRunningAndReportsAMediaOnce) {
 }
 
 TEST_F(RecognitionTest, HitPoliciesAgainstTheirTimeouts) {
-  // Six blocks of one media, 3.264 s apart on the virtual clock (undistorted: every block recognised).
+  // Six blocks of one media, 3.264 s apart on the virtual clock (undistorted: every block recognised);
+  // a block is matched within one 0.512 s step of its end, so hits are 2.56 to 4.1 s apart.
   const Bytes whole = piece(2);
   const Bytes clean(whole.begin() + 12 * 32000, whole.begin() + 32 * 32000);
   struct Row {
@@ -89,7 +90,7 @@ TEST_F(RecognitionTest, HitPoliciesAgainstTheirTimeouts) {
     size_t delivered;
   };
   for (const Row row : {Row{KIVOContinuousHitPolicyAlways, 0, 6}, Row{KIVOContinuousHitPolicyOnce, 0, 1},
-                        Row{KIVOContinuousHitPolicyTimeout, 6.0, 3}, Row{KIVOContinuousHitPolicyTimeout, 3.0, 6},
+                        Row{KIVOContinuousHitPolicyTimeout, 6.0, 3}, Row{KIVOContinuousHitPolicyTimeout, 2.0, 6},
                         Row{KIVOContinuousHitPolicyLength, 0, 1}, Row{5, 0, 1}}) {
     SCOPED_TRACE(row.policy);
     results.clear();
@@ -176,6 +177,10 @@ TEST_F(RecognitionTest, StartEdges) {
   time->settle();
   EXPECT_TRUE(manager->running());
   EXPECT_EQ(sourcesMade.load(), 1u);
+  const size_t asked = permission->asked();
+  manager->startWithType(KIVOManagerDetectTypeIAR, true, {});  // a second start while one runs
+  EXPECT_EQ(permission->asked(), asked);
+  EXPECT_EQ(manager->detectType(), KIVOManagerDetectTypeCloud);
   manager->stop();
   const size_t lines = log->lines().size();
   time->advance(std::chrono::seconds(60));
@@ -250,6 +255,19 @@ TEST_F(RecognitionTest, StopDuringEveryRequestInFlight) {
   pumpMainUntil([] { return false; }, std::chrono::milliseconds(200));
   EXPECT_TRUE(results.empty());
   EXPECT_FALSE(manager->matching());
+
+  // LIVE: the second block sends the first; its answer is held while the run stops.
+  manager->prepareWithType(KIVOManagerDetectTypeLive);
+  queryGate.close();
+  play(distortedExcerpt(piece(2), 5.0, 12.0));
+  start(KIVOManagerDetectTypeLive, true);
+  run(10.5);
+  ASSERT_TRUE(pumpMainUntil([&] { return queryCount() == 2; }));
+  manager->stop();
+  queryGate.open();
+  pumpMainUntil([] { return false; }, std::chrono::milliseconds(200));
+  EXPECT_TRUE(results.empty());
+  queueRecorder.setRequiredBufferSize(KIVOAudioQueueRecorder::kDefaultRequiredBufferSize);
 }
 
 TEST_F(RecognitionTest, LiveSendsTheBlockBeforeTheNewestAndSuppressesRepeats) {
