@@ -294,7 +294,8 @@ void KIVOMatcher::matchDoublePCM(Bytes pcm, MatchedHandler matched) {
       self->state_->debug([&] {
         const Verification& v = job->verification;
         return format(
-            "verified: %@ at %llu ms, score %.2f, runner-up %.2f, mean %.2f, spread %.2f, statistic %.2f, acceptance %.2f",
+            "verified: %@ at %llu ms, score %.2f, runner-up %.2f, mean %.2f, spread %.2f, statistic %.2f, "
+            "acceptance %.2f",
             v.name.empty() ? std::string("none") : v.name, (unsigned long long)v.position, v.score, v.runnerUp, v.mean,
             v.spread, v.statistic, acceptance(v));
       });
