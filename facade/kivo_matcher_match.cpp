@@ -160,20 +160,35 @@ KIVOMatcher::Verification KIVOMatcher::verify(const std::optional<Bytes>& blockA
   v.position = best.position;
   v.score = normalised(best.score);
   v.spread = scores.deviation / double(steps) * 0x1p-24;
+  v.mean = scores.mean / double(steps) * 0x1p-24;
+  v.offsets = scores.samples * kSampleSteps;
   const int64_t runnerUp = scores.media.size() > 1 ? scores.media[1].score : best.far;
   if (runnerUp < 0) return v;
   v.runnerUp = normalised(runnerUp);
   if (!(v.spread > 0)) return v;
   const auto agreed = matchingKeyFromResults(first, second, windowDistanceMs);
   v.windowsAgree = agreed && agreed->name() == v.name;
-  v.statistic = (v.runnerUp - v.score) / v.spread;
+  if (v.windowsAgree) v.agreedScore = agreed->score();
+  v.statistic = statisticOf(v);
   return v;
+}
+
+double KIVOMatcher::statisticOf(const Verification& v) {
+  if (!(v.spread > 0)) return -std::numeric_limits<double>::infinity();
+  // The best of n unrelated alignments stands about sqrt(2 ln n) spreads below the mean.
+  const double expected = std::sqrt(2 * std::log(double(std::max<uint64_t>(v.offsets, 2))));
+  return (v.runnerUp - v.score) / v.spread + kStandOutWeight * ((v.mean - v.score) / v.spread - expected);
+}
+
+double KIVOMatcher::acceptance(const Verification& v) {
+  const bool agreed = v.windowsAgree && v.agreedScore <= kAgreementScoreLimit;
+  return agreed && v.statistic > 0 ? 2 * v.statistic : v.statistic;
 }
 
 std::optional<KIVOMatchResult> KIVOMatcher::answerOf(const Results& first, const Results& second,
                                                      const Verification& verification, double limit,
                                                      double windowDistanceMs) const {
-  if (verification.name.empty() || !(verification.statistic >= limit)) return std::nullopt;
+  if (verification.name.empty() || !(acceptance(verification) >= limit)) return std::nullopt;
   // Where the windows agree on the verified media elsewhere than its best block alignment, the
   // passage repeats: both windows found the same place, which is kept.
   if (verification.windowsAgree) {
@@ -278,9 +293,11 @@ void KIVOMatcher::matchDoublePCM(Bytes pcm, MatchedHandler matched) {
       self->state_->debug([&] { return format("second matched: %@", describe(job->second)); });
       self->state_->debug([&] {
         const Verification& v = job->verification;
-        return format("verified: %@ at %llu ms, score %.2f, runner-up %.2f, spread %.2f, statistic %.2f",
-                      v.name.empty() ? std::string("none") : v.name, (unsigned long long)v.position, v.score,
-                      v.runnerUp, v.spread, v.statistic);
+        return format(
+            "verified: %@ at %llu ms, score %.2f, runner-up %.2f, mean %.2f, spread %.2f, statistic %.2f, "
+            "acceptance %.2f",
+            v.name.empty() ? std::string("none") : v.name, (unsigned long long)v.position, v.score, v.runnerUp, v.mean,
+            v.spread, v.statistic, acceptance(v));
       });
       if (matched)
         matched(self->answerOf(job->first, job->second, job->verification, self->state_->acceptanceLimit,

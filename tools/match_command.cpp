@@ -27,8 +27,10 @@ constexpr const char* kHelp =
     "\n"
     "  --json     JSON Lines: one JSON object per line, one line per block, instead of text; bytes of\n"
     "             file names that are not UTF-8 are replaced by U+FFFD\n"
-    "  --limit L  acceptance limit: blocks whose best media stands less than L spreads of the block's\n"
-    "             scores above the best other media are not answered (default 3.75)\n"
+    "  --limit L  acceptance limit: blocks whose verification statistic (how far the best media stands\n"
+    "             above the best other media and above chance, in spreads of the block's scores; doubled\n"
+    "             where both windows agree with a score of at most 22) is below L are not answered\n"
+    "             (default 4.5)\n"
     "\n"
     "Exit status: 0 when every pack loaded and every query was read, 1 otherwise, 2 on wrong usage.\n";
 

@@ -38,18 +38,19 @@ class KIVO_API KIVOMatcher final : public KIVOAudioPackDelegate, public std::ena
   using MatchedHandler = std::function<void(std::optional<KIVOMatchResult>)>;
   using AFPVisitor = std::function<void(const KIVOAudioPackAFPData&)>;
 
-  // Default acceptance limit of the block verification's statistic (see Verification): chosen
-  // with kivo eval on real music, with head-room above every excerpt of unknown music measured
-  // (docs/recognition.md).
-  static constexpr double kDefaultAcceptanceLimit = 3.75;
+  // Default acceptance limit of acceptance(): chosen with kivo eval on real music, with head-room
+  // above every excerpt of unknown music measured (docs/recognition.md).
+  static constexpr double kDefaultAcceptanceLimit = 4.5;
 
   // The whole block checked against the database: the media found by both windows' quick stages
   // (and, when they are fewer than 4, the media of the block's best quick alignments) are scored
-  // with the block's AFP at every offset. statistic is how far the best media stands above the
-  // best other one, in standard deviations of the block's scores at sampled offsets,
-  // (runnerUp - score) / spread on normalised scores (lower is better). With no other media the
-  // runner-up is the best media's own best sampled alignment at least 2 s away; with neither, or
-  // no media, statistic is -infinity.
+  // with the block's AFP at every offset. On normalised scores (lower is better), in standard
+  // deviations (spread) of the block's scores at sampled offsets, statistic is how far the best
+  // media stands above the best other one, (runnerUp - score) / spread, plus kStandOutWeight times
+  // how far the best score stands beyond where the best of `offsets` unrelated alignments would,
+  // (mean - score) / spread - sqrt(2 ln offsets) (statisticOf). With no other media the runner-up
+  // is the best media's own best sampled alignment at least 2 s away; with neither, or no media,
+  // statistic is -infinity.
   struct Verification {
     std::string name;           // the best media; empty when none was scored
     uint64_t position = 0;      // ms of its best alignment, where the block starts
@@ -59,7 +60,20 @@ class KIVO_API KIVOMatcher final : public KIVOAudioPackDelegate, public std::ena
     double statistic = -std::numeric_limits<double>::infinity();
     size_t media = 0;           // media scored
     bool windowsAgree = false;  // both windows agree on the best media
+    double agreedScore = std::numeric_limits<double>::quiet_NaN();  // where they agree: the second window's score
+    double mean = 0;            // mean of the block's sampled normalised scores
+    uint64_t offsets = 0;       // alignments scored: the sampled ones times the sampling interval
   };
+  // Weight of the best score's stand-out from the unrelated alignments in the statistic.
+  static constexpr double kStandOutWeight = 0.5;
+  // The statistic of a verification's scores, spread, mean and offsets (-infinity without spread).
+  static double statisticOf(const Verification& verification);
+  // The window score under which agreeing windows halve the statistic needed (acceptance()).
+  static constexpr double kAgreementScoreLimit = 22.0;
+  // The value compared with the acceptance limit: the verification's statistic, doubled where both
+  // windows agree on the verified media with a score of at most kAgreementScoreLimit (two kinds of
+  // evidence that unknown audio rarely gives together). -infinity without a statistic.
+  static double acceptance(const Verification& verification);
   // Everything one block gives: both windows' results, the verification and the answer.
   struct BlockMatch {
     Results first, second;
@@ -85,7 +99,7 @@ class KIVO_API KIVOMatcher final : public KIVOAudioPackDelegate, public std::ena
   // Enables the diagnostic log lines.
   bool debugMode() const;
   void setDebugMode(bool on);
-  // matchDoublePCM answers only when the verification's statistic is at least this limit.
+  // matchDoublePCM answers only when acceptance(verification) is at least this limit.
   // Default kDefaultAcceptanceLimit; -infinity accepts every verified media.
   double acceptanceLimit() const;
   void setAcceptanceLimit(double limit);
@@ -144,7 +158,7 @@ class KIVO_API KIVOMatcher final : public KIVOAudioPackDelegate, public std::ena
   void matchDoublePCM(Bytes pcm, MatchedHandler matched);
   // The same work, waited for on the calling thread (not the main queue's); answer as matched's.
   BlockMatch matchBlock(const Bytes& pcm) const;
-  // The answer for a verified block: none when the statistic is below limit. Otherwise the
+  // The answer for a verified block: none when acceptance(verification) is below limit. Otherwise the
   // windows' agreement (matchingKeyFromResults) when it names the verified media; else a result
   // for the verified media at its best alignment plus windowDistanceMs (where the second window
   // starts), with the block's score, unless the cutoff filter drops that score.

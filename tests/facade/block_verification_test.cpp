@@ -82,6 +82,7 @@ TEST(BlockVerification, StatisticAgreesWithEveryOffsetScoredDirectly) {
     }
   }
   const double spread = std::sqrt(squares / n - (sum / n) * (sum / n)) / 42 * 0x1p-24;
+  const double mean = sum / n / 42 * 0x1p-24;
   std::vector<int64_t> sorted;
   for (const auto& b : best) sorted.push_back(b.first);
   std::sort(sorted.begin(), sorted.end());
@@ -94,7 +95,12 @@ TEST(BlockVerification, StatisticAgreesWithEveryOffsetScoredDirectly) {
   EXPECT_DOUBLE_EQ(v.runnerUp, norm(double(sorted[1])));
   EXPECT_NEAR(v.spread, spread, 1e-9 * spread);
   EXPECT_TRUE(v.windowsAgree);
-  EXPECT_NEAR(v.statistic, (v.runnerUp - v.score) / spread, 1e-9);
+  EXPECT_NEAR(v.mean, mean, 1e-9 * mean);
+  EXPECT_EQ(v.offsets, uint64_t(n) * 8);
+  // The gap to the runner-up plus half the best score's stand-out beyond the best of n * 8 chance
+  // alignments.
+  const double chance = std::sqrt(2 * std::log(n * 8));
+  EXPECT_NEAR(v.statistic, (v.runnerUp - v.score) / spread + 0.5 * ((mean - v.score) / spread - chance), 1e-9);
   EXPECT_GT(v.statistic, KIVOMatcher::kDefaultAcceptanceLimit);
   ASSERT_TRUE(got.answer);
   EXPECT_EQ(got.answer->name(), "m3");
@@ -125,8 +131,12 @@ TEST(BlockVerification, TemptingDatabaseNeverAcceptsUnknownAudio) {
     const auto got = m->matchBlock(pcmOf(x));
     EXPECT_FALSE(got.answer) << what << ": " << got.answer->name() << " statistic " << got.verification.statistic;
   }
-  // Known audio that two media hold alike is not told apart, so it is not answered either.
-  EXPECT_FALSE(m->matchBlock(pcmOf(cut(a, 32000))).answer);
+  // Known audio that two media hold alike is answered, if at all, with the one it matches exactly.
+  const auto alike = m->matchBlock(pcmOf(cut(a, 32000)));
+  EXPECT_EQ(alike.verification.name, "a");
+  const auto exact = m->answerOf(alike.first, alike.second, alike.verification, 3.0);
+  ASSERT_TRUE(exact);
+  EXPECT_EQ(exact->name(), "a");
   // The repeated passage stands out, and is placed at one of its repeats.
   const auto got = m->matchBlock(pcmOf(cut(repeated, 64000 + 8000)));
   EXPECT_EQ(got.verification.name, "repeated");
@@ -135,6 +145,29 @@ TEST(BlockVerification, TemptingDatabaseNeverAcceptsUnknownAudio) {
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->name(), "repeated");
   EXPECT_EQ((answer->position() - 1125 + 4000) % 4000, 500u);  // 0.5 s into a 4 s passage
+}
+
+TEST(BlockVerification, AgreeingWindowsWithAGoodScoreDoubleTheStatistic) {
+  KIVOMatcher::Verification v;
+  v.name = "A";
+  EXPECT_EQ(KIVOMatcher::acceptance(v), -INFINITY);
+  struct Case {
+    double statistic;
+    bool agree;
+    double agreedScore;
+    double acceptance;
+  };
+  const Case cases[] = {{2.5, true, 22.0, 5.0},  {2.5, true, 22.5, 2.5}, {2.5, false, 10.0, 2.5},
+                        {2.5, true, NAN, 2.5},   {-1.0, true, 5.0, -1.0}, {0.0, true, 5.0, 0.0}};
+  for (const auto& c : cases) {
+    v.statistic = c.statistic;
+    v.windowsAgree = c.agree;
+    v.agreedScore = c.agreedScore;
+    EXPECT_EQ(KIVOMatcher::acceptance(v), c.acceptance) << c.statistic << " " << c.agree << " " << c.agreedScore;
+  }
+  // No spread, no statistic.
+  v.spread = 0;
+  EXPECT_EQ(KIVOMatcher::statisticOf(v), -INFINITY);
 }
 
 KIVOMatchResult result(const std::string& name, uint64_t position, double score) {
@@ -171,6 +204,10 @@ TEST(BlockVerification, WhereAVerifiedAnswerIsPlaced) {
   m->setUseCutoffFilter(false);
   // Below the limit, or for media the matcher cannot describe: nothing.
   EXPECT_FALSE(m->answerOf(first, second, v, 5.5));
+  v.windowsAgree = true;  // ...unless the windows agree there with a good score: the statistic counts double
+  v.agreedScore = 21.0;
+  EXPECT_TRUE(m->answerOf(first, second, v, 9.5));
+  EXPECT_FALSE(m->answerOf(first, second, v, 10.5));
   v.name = "gone";
   EXPECT_FALSE(m->answerOf({}, {}, v, 3.0));
   EXPECT_FALSE(m->answerOf(first, second, KIVOMatcher::Verification{}, -INFINITY));
