@@ -126,12 +126,13 @@ void KIVOManager::setCloudResponseHandler(CloudResponseHandler handler) {
 
 KIVOManager::RawBufferHandler KIVOManager::rawBufferHandler() const {
   MutexLock lock(configurationMutex_);
-  return rawBufferHandler_;
+  return rawBufferHandler_ ? *rawBufferHandler_ : RawBufferHandler{};
 }
 
 void KIVOManager::setRawBufferHandler(RawBufferHandler handler) {
+  auto shared = handler ? std::make_shared<const RawBufferHandler>(std::move(handler)) : nullptr;
   MutexLock lock(configurationMutex_);
-  rawBufferHandler_ = std::move(handler);
+  rawBufferHandler_ = std::move(shared);
 }
 
 KIVOManager::MatchIntervalHandler KIVOManager::matchIntervalHandler() const {

@@ -1,6 +1,7 @@
 // The singleton and its construction; each concern of the manager has a file of its own.
 #include "kivo/manager.h"
 
+#include "kivo/audio_recorder.h"
 #include "kivo/kivo_matcher.h"
 #include "kivo/log_store.h"
 #include "manager/stored_state.h"
@@ -48,6 +49,13 @@ KIVOManager::KIVOManager(std::shared_ptr<ConsoleConfiguration> configuration)
 
 KIVOManager::~KIVOManager() {
   if (retryTimer_) retryTimer_->invalidate();
+  if (watchdog_) watchdog_->invalidate();
+  // A run the host never stopped: capture ends with its manager.
+  if (recorder_ && (running_ || awaitingPermission_)) {
+    recorder_->stop();
+    recorder_->setBufferHandler({});
+    recorder_->setRawBufferHandler({});
+  }
 }
 
 void KIVOManager::init(std::shared_ptr<ReachabilitySource> source, bool useRouteSource) {

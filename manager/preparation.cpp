@@ -6,6 +6,8 @@
 
 #include "audiopack/audio_pack_dumper.h"
 #include "audiopack/named_exception.h"
+#include "kivo/audio_recorder.h"
+#include "kivo/audio_queue_recorder.h"
 #include "kivo/data_directory.h"
 #include "kivo/dates.h"
 #include "kivo/error.h"
@@ -290,6 +292,7 @@ void KIVOManager::checkUpdateAudioPacks() {
 }
 
 void KIVOManager::applicationDidBecomeActive() {
+  audioRecorder().queueRecorder().applicationDidBecomeActive();
   if (running_) checkUpdateAudioPacks();
 }
 

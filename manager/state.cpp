@@ -152,10 +152,8 @@ void KIVOManager::removeAllAudioPacks() {
 }
 
 void KIVOManager::stop() {
+  stopRecognition();
   endChain();
-  running_ = false;
-  setRecognitionHandler({});
-  setCloudResponseHandler({});
   replaceMatcher();
   prepareStatus_ = KIVOPrepareStatusIdle;
 }

@@ -11,6 +11,7 @@ int runPack(std::span<char*> args);
 int runPackBuild(std::span<char*> args);
 int runMatch(std::span<char*> args);
 int runRecord(std::span<char*> args);
+int runListen(std::span<char*> args);
 int runDevices(std::span<char*> args);
 
 }  // namespace kivo::tool

@@ -27,24 +27,26 @@
 
 #include <nlohmann/json.hpp>
 
-#include <nlohmann/json.hpp>
-
 #include "kivo/bytes.h"
 #include "kivo/console_configuration.h"
 #include "kivo/continuous_hit_manager.h"
 #include "kivo/dispatch.h"
 #include "kivo/error.h"
 #include "kivo/export.h"
+#include "kivo/http.h"
 #include "kivo/manager_types.h"
 #include "kivo/network_reachability.h"
 #include "kivo/thread_annotations.h"
 
 namespace kivo {
 
+class KIVOAudioRecorder;
+class KIVOContinuousHitManager;
 class KIVOHTTP;
 class KIVOLogStore;
 class KIVOMatcher;
 struct KIVOApplicationRequest;
+class KIVOMatchResult;
 
 class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
  public:
@@ -151,7 +153,8 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
   int32_t retryCount() const { return retryCount_; }
   bool useCustomAudioPacks() const { return useCustomAudioPacks_; }
   bool running() const { return running_; }
-  bool isRecorderRunning() const { return false; }  // no recorder is taken before a start
+  // The recorder's isRunning; false before a start took one.
+  bool isRecorderRunning() const;
   // A pack load or a database clearing is under way (any thread).
   bool loadingAudioPacks() const { return loadingCount_->load() > 0; }
   // The current matcher (any thread); replaced by an empty one on stop, removeAllAudioPacks and
@@ -229,9 +232,48 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
   void getPromotionWithSize(int32_t size, int32_t offset, ResponseHandler complete);
   // GET "/promotion/<id>?session=<session>".
   void getStateWithPromotionItemID(const std::string& promotionItemID, ResponseHandler complete);
+  // ---- Recognition (main queue) ----
+  // The recorder a start takes (default KIVOAudioRecorder::shared()); must outlive its use.
+  void setAudioRecorder(KIVOAudioRecorder* recorder) { recorderOverride_ = recorder; }
+  // Where local hits are reported; the process-wide store for the singleton, none otherwise (a
+  // hit is then never delivered, as without a token).
+  void setActivityLogStore(std::shared_ptr<KIVOLogStore> store) { logStore_ = std::move(store); }
+  // Starts a run: asks for record permission; the answer continues on the main queue only while
+  // this start is still wanted (no stop, no other start came in between). In token mode a start
+  // at status 0 only prepares and one at status 6 does nothing (each with a console line).
+  void startWithType(int32_t type, bool repeat, RecognitionHandler handler);
+  // startWithType with the current detect type; throws NamedException "Recognition Type Error"
+  // when it is UNKNOWN.
+  void startWithRepeat(bool repeat, RecognitionHandler handler);
+  // The recorder's block callback: drops blocks while packs load (and, in token mode, before
+  // preparation completes), then matches locally, in the cloud or live by the detect type.
+  void handleAudioBuffer(Bytes buffer);
+  // One local match; while one runs the newest block waits (one at most).
+  void localMatchWithAudioBuffer(Bytes buffer);
+  // One CLOUD query of the block's fingerprint.
+  void cloudMatchWithAudioBuffer(Bytes buffer);
+  // Queues the block and sends the one before it.
+  void liveMatchWithAudioBuffer(Bytes buffer);
+  // Routes a query answer to cloudResponseHandler, the hit manager and recognitionHandler.
+  void handleQueryAPIResponses(std::optional<Bytes> body, std::optional<HTTPResponse> response,
+                               std::optional<Error> error);
+  // The 3-second watchdog: scheduled update checks, restarting a silent or interrupted recorder.
+  void interruptionTimerHandler();
+  // True when result's name differs from the last identifier, which then becomes it.
+  bool isFreshResult(const KIVOMatchResult* result);
+  // True when the answer's "channel" differs from the last identifier, which then becomes it.
+  bool isFreshLiveResult(const nlohmann::json* answer);
+  // The application went to the background: capture faults are no longer posted.
+  void applicationDidEnterBackground();
+  // A local match or a query is in flight.
+  bool matching() const { return matching_; }
+  // LIVE blocks waiting to be sent.
+  size_t audioDataQueueCount() const { return audioDataQueue_.size(); }
 
  private:
   class Reachability;
+  struct HitSnapshot;  // the hit manager's memory before a hit, restored when its report fails
+  using MonotonicStamp = std::chrono::steady_clock::time_point;
   explicit KIVOManager(std::shared_ptr<ConsoleConfiguration> configuration);
   void init(std::shared_ptr<ReachabilitySource> source, bool useRouteSource);
 
@@ -254,6 +296,17 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
   void setToken(std::optional<std::string> token);
   void replaceMatcher();
   bool reachable() const;
+  // Recognition steps; run is the run generation the work began in.
+  void permissionAnswered(uint64_t run, int32_t type, bool repeat, RecognitionHandler handler, bool granted);
+  void continueStart(int32_t type, bool repeat, RecognitionHandler handler);
+  void scheduleWatchdog();
+  void stopRecognition();
+  void localMatchFinished(uint64_t run, MonotonicStamp started, std::optional<KIVOMatchResult> result);
+  void activityAnswered(uint64_t run, const nlohmann::json& media, const KIVOMatchResult& result,
+                        std::shared_ptr<const HitSnapshot> before, std::optional<nlohmann::json> answer);
+  void sendQuery(uint64_t run, Bytes buffer, bool live);
+  KIVOAudioRecorder& audioRecorder();
+  std::shared_ptr<const RawBufferHandler> sharedRawBufferHandler() const;
   std::shared_ptr<KIVOHTTP> makeClient(std::vector<std::pair<std::string, std::string>> headers) const;
   void removeDownloadedPacks() const;
 
@@ -272,7 +325,8 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
   std::optional<std::filesystem::path> barrierBundlePath_ KIVO_GUARDED_BY(configurationMutex_);
   RecognitionHandler recognitionHandler_ KIVO_GUARDED_BY(configurationMutex_);
   CloudResponseHandler cloudResponseHandler_ KIVO_GUARDED_BY(configurationMutex_);
-  RawBufferHandler rawBufferHandler_ KIVO_GUARDED_BY(configurationMutex_);
+  // Shared so that the capture thread takes it without copying the function.
+  std::shared_ptr<const RawBufferHandler> rawBufferHandler_ KIVO_GUARDED_BY(configurationMutex_);
   MatchIntervalHandler matchIntervalHandler_ KIVO_GUARDED_BY(configurationMutex_);
   std::optional<Date> nextUpdateDate_ KIVO_GUARDED_BY(configurationMutex_);
 
@@ -282,6 +336,15 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
   std::shared_ptr<std::atomic<int>> loadingCount_ = std::make_shared<std::atomic<int>>(0);
 
   // Main queue only.
+  KIVOAudioRecorder* recorderOverride_ = nullptr;
+  KIVOAudioRecorder* recorder_ = nullptr;  // taken by a start
+  bool repeat_ = false;
+  bool awaitingPermission_ = false;
+  uint64_t run_ = 0;  // bumped by every start and stop: work of an earlier run only logs
+  bool matching_ = false;
+  std::optional<Bytes> lastAudioBuffer_;
+  std::vector<Bytes> audioDataQueue_;
+  std::optional<dispatch::Timer> watchdog_;
   int32_t prepareStatus_ = KIVOPrepareStatusIdle;
   int32_t type_ = KIVOManagerDetectTypeUnknown;
   int32_t retryCount_ = 0;
