@@ -139,8 +139,15 @@ void own_candidates(Candidates *candidates) {
     if (candidate->owned) continue;
     AudioEntry *copied = static_cast<AudioEntry *>(std::malloc(sizeof(AudioEntry)));
     KIVO_ASSERT("matcher", copied != NULL);
-    const int ret = adb_entry_init_from_other(copied, candidate->entry);
+    // Field by field: a writer may be relinking the entry's next pointers while readers copy it.
+    const AudioEntry *entry = candidate->entry;
+    const int ret = hstr_init_from_other(&copied->name, &entry->name);
     KIVO_ASSERT("matcher", ret);
+    copied->buffer = NULL;
+    copied->size = 0;
+    copied->reserved = entry->reserved;
+    copied->mask = entry->mask;
+    copied->flag = 0;
     copied->next[0] = NULL;
     copied->next[1] = NULL;
     candidate->entry = copied;
