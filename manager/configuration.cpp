@@ -34,55 +34,25 @@ std::string KIVOManager::apiURLWithSuffix(std::string_view suffix) const {
   return configuration_->apiURLWithSuffix(suffix);
 }
 
-int32_t KIVOManager::resultType() const {
-  MutexLock lock(configurationMutex_);
-  return resultType_;
-}
+int32_t KIVOManager::resultType() const { return resultType_; }
 
-void KIVOManager::setResultType(int32_t value) {
-  MutexLock lock(configurationMutex_);
-  resultType_ = std::move(value);
-}
+void KIVOManager::setResultType(int32_t value) { resultType_ = value; }
 
-bool KIVOManager::detectFreshResultOnly() const {
-  MutexLock lock(configurationMutex_);
-  return detectFreshResultOnly_;
-}
+bool KIVOManager::detectFreshResultOnly() const { return detectFreshResultOnly_; }
 
-void KIVOManager::setDetectFreshResultOnly(bool value) {
-  MutexLock lock(configurationMutex_);
-  detectFreshResultOnly_ = std::move(value);
-}
+void KIVOManager::setDetectFreshResultOnly(bool value) { detectFreshResultOnly_ = value; }
 
-bool KIVOManager::useLocationService() const {
-  MutexLock lock(configurationMutex_);
-  return useLocationService_;
-}
+bool KIVOManager::useLocationService() const { return useLocationService_; }
 
-void KIVOManager::setUseLocationService(bool value) {
-  MutexLock lock(configurationMutex_);
-  useLocationService_ = std::move(value);
-}
+void KIVOManager::setUseLocationService(bool value) { useLocationService_ = value; }
 
-bool KIVOManager::useLegacy() const {
-  MutexLock lock(configurationMutex_);
-  return useLegacy_;
-}
+bool KIVOManager::useLegacy() const { return useLegacy_; }
 
-void KIVOManager::setUseLegacy(bool value) {
-  MutexLock lock(configurationMutex_);
-  useLegacy_ = std::move(value);
-}
+void KIVOManager::setUseLegacy(bool value) { useLegacy_ = value; }
 
-bool KIVOManager::showNetworkActivityIndicator() const {
-  MutexLock lock(configurationMutex_);
-  return showNetworkActivityIndicator_;
-}
+bool KIVOManager::showNetworkActivityIndicator() const { return showNetworkActivityIndicator_; }
 
-void KIVOManager::setShowNetworkActivityIndicator(bool value) {
-  MutexLock lock(configurationMutex_);
-  showNetworkActivityIndicator_ = std::move(value);
-}
+void KIVOManager::setShowNetworkActivityIndicator(bool value) { showNetworkActivityIndicator_ = value; }
 
 std::optional<std::string> KIVOManager::debugLogFilePath() const {
   MutexLock lock(configurationMutex_);

@@ -314,13 +314,13 @@ class KIVO_API KIVOManager : public std::enable_shared_from_this<KIVOManager> {
   std::shared_ptr<KIVOLogStore> logStore_;  // the process-wide store for the singleton, else none
   mutable Mutex configurationMutex_;
 
-  int32_t resultType_ KIVO_GUARDED_BY(configurationMutex_) = 1;
-  bool detectFreshResultOnly_ KIVO_GUARDED_BY(configurationMutex_) = false;
+  std::atomic<int32_t> resultType_{1};
+  std::atomic<bool> detectFreshResultOnly_{false};
   double cutoff_ KIVO_GUARDED_BY(configurationMutex_) = -25.0;
   bool useCutoffFilter_ KIVO_GUARDED_BY(configurationMutex_) = true;
-  bool useLocationService_ KIVO_GUARDED_BY(configurationMutex_) = false;
-  bool useLegacy_ KIVO_GUARDED_BY(configurationMutex_) = false;
-  bool showNetworkActivityIndicator_ KIVO_GUARDED_BY(configurationMutex_) = true;
+  std::atomic<bool> useLocationService_{false};
+  std::atomic<bool> useLegacy_{false};
+  std::atomic<bool> showNetworkActivityIndicator_{true};
   std::optional<std::string> debugLogFilePath_ KIVO_GUARDED_BY(configurationMutex_);
   std::optional<std::filesystem::path> barrierBundlePath_ KIVO_GUARDED_BY(configurationMutex_);
   RecognitionHandler recognitionHandler_ KIVO_GUARDED_BY(configurationMutex_);
