@@ -22,6 +22,9 @@ constexpr double kStepToleranceMs = 63.0;
 constexpr int kSampleSteps = 8;
 // Media the verification scores at least, where the database holds them.
 constexpr size_t kMinMedia = 4;
+// The block is also fingerprinted from half a step in, so that references line up within a
+// quarter step with one of the two.
+constexpr uint32_t kPhaseShift = 500;
 
 std::string describe(const KIVOMatcher::Results& results) {
   std::string text = "(";
@@ -133,14 +136,14 @@ KIVOMatcher::Results KIVOMatcher::search(const uint64_t* words, int count, std::
 
 std::optional<KIVOMatcher::Results> KIVOMatcher::matchPCM(const Bytes& pcm) const { return matchAFP(AFPFromPCM(pcm)); }
 
-KIVOMatcher::Verification KIVOMatcher::verify(const std::optional<Bytes>& blockAFP, const std::vector<std::string>& media,
-                                               const Results& first, const Results& second,
-                                               double windowDistanceMs) const {
+KIVOMatcher::Verification KIVOMatcher::verify(const std::optional<Bytes>& blockAFP, const std::optional<Bytes>& shiftedAFP,
+                                               const std::vector<std::string>& media, const Results& first,
+                                               const Results& second, double windowDistanceMs) const {
   Verification v;
   if (!blockAFP || media.empty()) return v;
   const QueryWords query(*blockAFP);
   if (query.count() < 2 || query.count() > size_t(std::numeric_limits<int>::max())) return v;
-  const int words = int(query.count());
+  const int words = int(query.count() & ~size_t(1));
   AudioDB* db = const_cast<AudioDB*>(&state_->audioDB);
   // Too few media for a runner-up and a spread: the media of the best quick alignments join them.
   std::vector<std::string> scored = media;
@@ -150,21 +153,26 @@ KIVOMatcher::Verification KIVOMatcher::verify(const std::optional<Bytes>& blockA
       if (validMedia(name)) scored.push_back(std::move(name));
     }
   }
-  const MediaScores scores = score_media(db, query.data(), words, scored, kSampleSteps);
+  std::vector<BlockPhase> phases{{query.data(), words, 0}};
+  std::optional<QueryWords> shifted;
+  if (shiftedAFP && shiftedAFP->size() >= 16) {
+    shifted.emplace(*shiftedAFP);
+    phases.push_back({shifted->data(), int(std::min(shifted->count(), query.count()) & ~size_t(1)), kPhaseShift});
+  }
+  const MediaScores scores = score_media(db, phases, scored, kSampleSteps);
   v.media = scores.media.size();
   if (scores.media.empty()) return v;
-  const int64_t steps = words / 2;
-  auto normalised = [steps](int64_t raw) { return double(raw / steps) * 0x1p-24; };
   const MediaScore& best = scores.media.front();
   v.name = best.name;
   v.position = best.position;
-  v.score = normalised(best.score);
-  v.spread = scores.deviation / double(steps) * 0x1p-24;
-  v.mean = scores.mean / double(steps) * 0x1p-24;
-  v.offsets = scores.samples * kSampleSteps;
-  const int64_t runnerUp = scores.media.size() > 1 ? scores.media[1].score : best.far;
+  v.score = best.score;
+  v.searchScore = best.searchScore;
+  v.spread = scores.deviation;
+  v.mean = scores.mean;
+  v.offsets = scores.samples * kSampleSteps * phases.size();
+  const double runnerUp = scores.media.size() > 1 ? scores.media[1].score : best.far;
   if (runnerUp < 0) return v;
-  v.runnerUp = normalised(runnerUp);
+  v.runnerUp = runnerUp;
   if (!(v.spread > 0)) return v;
   const auto agreed = matchingKeyFromResults(first, second, windowDistanceMs);
   v.windowsAgree = agreed && agreed->name() == v.name;
@@ -196,13 +204,13 @@ std::optional<KIVOMatchResult> KIVOMatcher::answerOf(const Results& first, const
       return agreed;
   }
   // The cutoff drops a verified answer as it drops any result.
-  if (state_->useCutoffFilter && verification.score < state_->cutoff) return std::nullopt;
+  if (state_->useCutoffFilter && verification.searchScore < state_->cutoff) return std::nullopt;
   const double expected = double(verification.position) + windowDistanceMs;
   ReaderLock lock(state_->mapsMutex);
   const auto description = state_->media.find(verification.name);
   if (description == state_->media.end() || !validDescription(*description->second)) return std::nullopt;
   const auto duration = state_->durationMap.find(verification.name);
-  return KIVOMatchResult(verification.name, verification.score, uint64_t(std::llround(expected)),
+  return KIVOMatchResult(verification.name, verification.searchScore, uint64_t(std::llround(expected)),
                          duration == state_->durationMap.end() ? 0.0 : duration->second, description->second);
 }
 
@@ -216,7 +224,7 @@ bool KIVOMatcher::validMedia(const std::string& name) const {
 struct KIVOMatcher::BlockJob {
   Bytes pcm;
   size_t secondStart = 0;
-  std::optional<Bytes> firstAFP, secondAFP;
+  std::optional<Bytes> firstAFP, secondAFP, shiftedAFP;
   Results first, second;
   std::vector<std::string> firstMedia, secondMedia;
   Verification verification;
@@ -271,6 +279,11 @@ bool KIVOMatcher::startBlock(const std::shared_ptr<BlockJob>& job, const dispatc
     if (query.count() > 0) out = self->search(query.data(), int(query.count()), &media);
   };
   group.async(dispatch::Queue::global(), [run, job] { run(0, job->firstAFP, job->first, job->firstMedia); });
+  group.async(dispatch::Queue::global(), [job] {
+    const size_t skip = 2 * size_t(kPhaseShift);
+    const size_t bytes = std::min((job->pcm.size() - skip) & ~size_t(1), size_t(std::numeric_limits<int32_t>::max() - 1));
+    job->shiftedAFP = AFPFromSample(reinterpret_cast<const int16_t*>(job->pcm.data() + skip), int32_t(bytes));
+  });
   group.async(dispatch::Queue::global(),
               [run, job] { run(job->secondStart, job->secondAFP, job->second, job->secondMedia); });
   return true;
@@ -287,7 +300,7 @@ void KIVOMatcher::matchDoublePCM(Bytes pcm, MatchedHandler matched) {
   auto self = shared_from_this();
   group.notify(dispatch::Queue::global(), [self, job, matched] {
     job->verification =
-        self->verify(job->blockAFP(), job->media(), job->first, job->second, job->distanceMs());
+        self->verify(job->blockAFP(), job->shiftedAFP, job->media(), job->first, job->second, job->distanceMs());
     dispatch::Queue::main().async([self, job, matched] {
       self->state_->debug([&] { return format("first matched: %@", describe(job->first)); });
       self->state_->debug([&] { return format("second matched: %@", describe(job->second)); });
@@ -313,7 +326,7 @@ KIVOMatcher::BlockMatch KIVOMatcher::matchBlock(const Bytes& pcm) const {
   dispatch::Group group;
   if (!startBlock(job, group)) return out;
   group.wait();
-  out.verification = verify(job->blockAFP(), job->media(), job->first, job->second, job->distanceMs());
+  out.verification = verify(job->blockAFP(), job->shiftedAFP, job->media(), job->first, job->second, job->distanceMs());
   out.answer = answerOf(job->first, job->second, out.verification, state_->acceptanceLimit, job->distanceMs());
   out.first = std::move(job->first);
   out.second = std::move(job->second);
