@@ -7,48 +7,14 @@
 #include <cstring>
 #include <unordered_map>
 
+
 #include "audiodb/matcher_internal.h"
+#include "audiodb/weighted_score.h"
 #include "kivo/bit_score.h"
 #include "platform/assert.h"
 
 namespace kivo {
 namespace {
-
-// The weighted score of n words (n even), or more than limit once it passes limit (checked every
-// 16 words). Inlined into a counting context that sets the population count instruction.
-template <class Count>
-[[gnu::always_inline]] inline int64_t weighted(const uint64_t* q, const uint64_t* r, int n, int64_t limit,
-                                               Count count) {
-  int64_t score = 0;
-  for (int i = 0; i < n; i += 2) {
-    score += kEvenWeightA * count(q[i] & ~r[i]) + kEvenWeightB * count(r[i] & ~q[i]) +
-             kOddWeightA * count(q[i + 1] & ~r[i + 1]) + kOddWeightB * count(r[i + 1] & ~q[i + 1]);
-    if ((i & 14) == 14 && score > limit) return score;
-  }
-  return score;
-}
-
-#if defined(__x86_64__)
-__attribute__((target("popcnt")))
-#endif
-int64_t weighted_hardware(const uint64_t* q, const uint64_t* r, int n, int64_t limit) {
-  return weighted(q, r, n, limit, [](uint64_t x) { return int64_t(__builtin_popcountll(x)); });
-}
-
-int64_t weighted_portable(const uint64_t* q, const uint64_t* r, int n, int64_t limit) {
-  return weighted(q, r, n, limit, [](uint64_t x) { return int64_t(bitcount(x)); });
-}
-
-using WeightedFn = int64_t (*)(const uint64_t*, const uint64_t*, int, int64_t);
-
-WeightedFn best_weighted() {
-#if defined(__x86_64__)
-  static const bool has = __builtin_cpu_supports("popcnt");
-  return has ? weighted_hardware : weighted_portable;
-#else
-  return weighted_portable;
-#endif
-}
 
 // Where the block starts for an alignment of phase p at word offset o, in ms.
 uint64_t position_ms(uint64_t offset, uint32_t shift) {
@@ -60,7 +26,7 @@ uint64_t position_ms(uint64_t offset, uint32_t shift) {
 
 int64_t verification_score(const uint64_t* query, const uint64_t* reference, int n) {
   KIVO_ASSERT("media_scores", n >= 0 && n % 2 == 0);
-  return best_weighted()(query, reference, n, INT64_MAX);
+  return weighted::available().front()(query, reference, n, INT64_MAX);
 }
 
 MediaScores score_media(AudioDB* db, const std::vector<BlockPhase>& phases, const std::vector<std::string>& names,
@@ -68,7 +34,7 @@ MediaScores score_media(AudioDB* db, const std::vector<BlockPhase>& phases, cons
   KIVO_ASSERT("media_scores", db != NULL && !phases.empty() && sample_steps >= 1);
   for (const BlockPhase& p : phases)
     KIVO_ASSERT("media_scores", p.words != NULL && p.length >= 2 && p.length % 2 == 0 && p.shift < 1000);
-  const WeightedFn score_of = best_weighted();
+  const weighted::Fn score_of = weighted::available().front();
   MediaScores out;
   std::unordered_map<std::string, size_t> index;  // name -> out.media slot, once scored
   std::vector<std::pair<uint64_t, int64_t>> sampled;  // (step, score) of phase 0 in the current entry
@@ -138,6 +104,23 @@ MediaScores score_media(AudioDB* db, const std::vector<BlockPhase>& phases, cons
   if (out.samples > 0) {
     const double n = double(out.samples);
     out.mean = sum / n;
+    out.deviation = std::sqrt(std::max(0.0, squares / n - out.mean * out.mean));
+  }
+  return out;
+}
+
+MediaScores merged_media_scores(const MediaScores& a, const MediaScores& b) {
+  MediaScores out;
+  out.media = a.media;
+  out.media.insert(out.media.end(), b.media.begin(), b.media.end());
+  std::stable_sort(out.media.begin(), out.media.end(),
+                   [](const MediaScore& x, const MediaScore& y) { return x.score < y.score; });
+  out.samples = a.samples + b.samples;
+  if (out.samples > 0) {
+    const double na = double(a.samples), nb = double(b.samples), n = double(out.samples);
+    out.mean = (na * a.mean + nb * b.mean) / n;
+    const double squares = na * (a.deviation * a.deviation + a.mean * a.mean) +
+                           nb * (b.deviation * b.deviation + b.mean * b.mean);
     out.deviation = std::sqrt(std::max(0.0, squares / n - out.mean * out.mean));
   }
   return out;

@@ -183,9 +183,14 @@ class KIVO_API KIVOMatcher final : public KIVOAudioPackDelegate, public std::ena
   bool validMedia(const std::string& name) const;
   struct BlockJob;
   bool startBlock(const std::shared_ptr<BlockJob>& job, const dispatch::Group& group) const;
-  Verification verify(const std::optional<Bytes>& blockAFP, const std::optional<Bytes>& shiftedAFP,
-                      const std::vector<std::string>& media,
-                      const Results& first, const Results& second, double windowDistanceMs) const;
+  struct Scoring;
+  // The block's verification: plans its scoring, scores two halves of the media on the global
+  // queue, then sets job->verification and runs done there (at once, with nothing to score).
+  void verify(const std::shared_ptr<BlockJob>& job, std::function<void()> done) const;
+  bool planScoring(BlockJob& job, Scoring& scoring) const;
+  void scoreHalf(Scoring& scoring, int half) const;
+  Verification verification(const Scoring& scoring, const Results& first, const Results& second,
+                            double windowDistanceMs) const;
 
   std::unique_ptr<State> state_;
 };

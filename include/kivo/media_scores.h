@@ -59,6 +59,10 @@ inline constexpr uint64_t kFarSteps = 32;
 KIVO_API MediaScores score_media(AudioDB* db, const std::vector<BlockPhase>& phases,
                                  const std::vector<std::string>& names, int sample_steps);
 
+// The scores of two calls over different names as one call over all of them gives them (the mean
+// and spread up to rounding).
+KIVO_API MediaScores merged_media_scores(const MediaScores& a, const MediaScores& b);
+
 // The count media, other than those named in exclude, whose entries hold the best alignments of
 // the query's first min(8, length) words (the quick stage's scoring, one best per entry), best
 // first. Holds one reader of db. REQUIRES: length >= 1.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 
+#include "audiodb/weighted_score.h"
 #include "kivo/bit_score.h"
 #include "search_helpers.h"
 
@@ -22,6 +23,20 @@ int64_t naive(const std::vector<uint64_t>& q, const uint64_t* r) {
       if (rb && !qb) s += i % 2 ? 5 : 3;
     }
   return s;
+}
+
+TEST(MediaScores, EveryImplementationScoresAsWrittenOut) {
+  std::mt19937_64 rng(3);
+  for (int n = 0; n <= 90; n += 2) {
+    const auto q = random_words(rng, size_t(n)), r = random_words(rng, size_t(n));
+    const int64_t expected = naive(q, r.data());
+    for (const weighted::Fn fn : weighted::available()) {
+      EXPECT_EQ(fn(q.data(), r.data(), n, INT64_MAX), expected) << n;
+      // Past a limit: the whole score or a partial one above the limit.
+      const int64_t limit = expected / 2, got = fn(q.data(), r.data(), n, limit);
+      EXPECT_TRUE(got == expected || (got > limit && got <= expected)) << n;
+    }
+  }
 }
 
 TEST(MediaScores, ByHandOnATinyDatabase) {
