@@ -5,6 +5,11 @@
 #include <immintrin.h>
 #endif
 
+// GCC 12's AVX-512 intrinsics use self-initialised "undefined" operands that trip this warning.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
 #include "kivo/bit_score.h"
 #include "kivo/media_scores.h"
 
@@ -57,7 +62,9 @@ KIVO_AVX512 int64_t weighted_avx512(const uint64_t* q, const uint64_t* r, int n,
     const auto rest = __mmask8((1u << (n - i)) - 1);
     sum = add_weighted(sum, _mm512_maskz_loadu_epi64(rest, q + i), _mm512_maskz_loadu_epi64(rest, r + i));
   }
-  return _mm512_reduce_add_epi64(sum);
+  int64_t lanes[8];
+  _mm512_storeu_si512(lanes, sum);
+  return lanes[0] + lanes[1] + lanes[2] + lanes[3] + lanes[4] + lanes[5] + lanes[6] + lanes[7];
 }
 #endif
 
