@@ -217,7 +217,7 @@ struct KIVOMatcher::BlockJob {
 // two halves of the media on the global queue, and the statistic of their merged scores.
 struct KIVOMatcher::Scoring {
   std::vector<std::string> names[2];  // the media, alternately
-  std::vector<BlockPhase> phases;     // point into the job's fingerprints
+  std::vector<BlockPhase> phases;     // point into the job's fingerprints: hold the job too
   MediaScores parts[2];
 };
 
@@ -277,7 +277,6 @@ KIVOMatcher::Verification KIVOMatcher::verification(const Scoring& scoring, cons
 }
 
 void KIVOMatcher::verify(const std::shared_ptr<BlockJob>& job, dispatch::Task done) const {
-  job->blockWords.reset();
   if (job->blockAFP) job->blockWords.emplace(*job->blockAFP);
   if (job->shiftedAFP) job->shiftedWords.emplace(*job->shiftedAFP);
   auto scoring = std::make_shared<Scoring>();
@@ -288,7 +287,7 @@ void KIVOMatcher::verify(const std::shared_ptr<BlockJob>& job, dispatch::Task do
   auto self = shared_from_this();
   dispatch::Group group;
   for (int half = 0; half < 2; ++half)
-    group.async(dispatch::Queue::global(), [self, scoring, half] { self->scoreHalf(*scoring, half); });
+    group.async(dispatch::Queue::global(), [self, job, scoring, half] { self->scoreHalf(*scoring, half); });
   group.notify(dispatch::Queue::global(), [self, job, scoring, done] {
     job->verification = self->verification(*scoring, job->first, job->second, job->distanceMs());
     done();
