@@ -1,5 +1,5 @@
-// Each named media's best alignment through the full stage's scan (a list of one per entry), and
-// the spread of the query's scores at sampled offsets, scored whole without a limit.
+// Each named media's best alignment of every phase at every offset (pruned against the best so
+// far), and the spread of phase 0's scores at sampled offsets, scored whole.
 #include "kivo/media_scores.h"
 
 #include <algorithm>
@@ -7,49 +7,42 @@
 #include <cstring>
 #include <unordered_map>
 
+
 #include "audiodb/matcher_internal.h"
+#include "audiodb/weighted_score.h"
 #include "kivo/bit_score.h"
 #include "platform/assert.h"
 
 namespace kivo {
 namespace {
 
-// block_score with the processor's population count, where it has one.
-#if defined(__x86_64__)
-__attribute__((target("popcnt")))
-#endif
-uint64_t counted_block_score(const uint64_t* query, const uint64_t* reference, int n) {
-  uint64_t a = 0, b = 0;
-  for (int i = 0; i < n; ++i) {
-    a += uint64_t(__builtin_popcountll(query[i] & ~reference[i]));
-    b += uint64_t(__builtin_popcountll(reference[i] & ~query[i]));
-  }
-  return (b << 24) + a * KIVO_SCORE_WEIGHT_A;
-}
-
-bool has_popcount() {
-#if defined(__x86_64__)
-  static const bool has = __builtin_cpu_supports("popcnt");
-  return has;
-#else
-  return false;
-#endif
+// Where the block starts for an alignment of phase p at word offset o, in ms.
+uint64_t position_ms(uint64_t offset, uint32_t shift) {
+  const uint64_t sample = offset / 2 * 1000;
+  return sample > shift ? (sample - shift) / 16 : 0;
 }
 
 }  // namespace
 
-MediaScores score_media(AudioDB* db, const uint64_t* query, int length, const std::vector<std::string>& names,
+int64_t verification_score(const uint64_t* query, const uint64_t* reference, int n) {
+  KIVO_ASSERT("media_scores", n >= 0 && n % 2 == 0);
+  return weighted::available().front()(query, reference, n, INT64_MAX);
+}
+
+MediaScores score_media(AudioDB* db, const std::vector<BlockPhase>& phases, const std::vector<std::string>& names,
                         int sample_steps) {
-  KIVO_ASSERT("media_scores", db != NULL && query != NULL && length >= 1 && sample_steps >= 1);
+  KIVO_ASSERT("media_scores", db != NULL && !phases.empty() && sample_steps >= 1);
+  for (const BlockPhase& p : phases)
+    KIVO_ASSERT("media_scores", p.words != NULL && p.length >= 2 && p.length % 2 == 0 && p.shift < 1000);
+  const weighted::Fn score_of = weighted::available().front();
   MediaScores out;
   std::unordered_map<std::string, size_t> index;  // name -> out.media slot, once scored
-  const scan::Kernel* kernel = scan::best_kernel();
-  Candidates best;
-  init_candidates(&best, 1);
-  std::vector<std::pair<uint64_t, int64_t>> sampled;  // (step, score) of the current entry
+  std::vector<std::pair<uint64_t, int64_t>> sampled;  // (step, score) of phase 0 in the current entry
+  std::vector<int64_t> best(phases.size());
+  std::vector<uint64_t> at(phases.size());
   double sum = 0, squares = 0;
   const uint64_t stride = 2 * uint64_t(sample_steps);
-  const bool fast = has_popcount();
+  const int length0 = phases[0].length;
 
   AudioReader reader;
   adb_reader_start(&reader, db);
@@ -57,49 +50,77 @@ MediaScores score_media(AudioDB* db, const uint64_t* query, int length, const st
     if (entry->mask > KIVO_MATCHER_MAX_MASK || entry->name.str == NULL || entry->buffer == NULL) continue;
     if (std::find(names.begin(), names.end(), entry->name.str) == names.end()) continue;
     const uint64_t words = entry->size / 8;
-    if (words < uint64_t(length)) continue;
     const uint64_t* reference = reinterpret_cast<const uint64_t*>(entry->buffer);
 
-    free_candidates(&best);
-    init_candidates(&best, 1);
-    uint64_t compared = 0;
-    scan::scan_entry_full_on(kernel, query, length, entry, &best, 1, &compared);
-    if (best.count == 0) continue;
-    const Candidate top = best.items[0];
-
+    // Every phase at every offset, each offset's reference words read while in cache.
+    std::fill(best.begin(), best.end(), INT64_MAX);
     sampled.clear();
-    for (uint64_t offset = 0; offset + uint64_t(length) <= words; offset += stride) {
-      const int64_t score = int64_t(fast ? counted_block_score(query, reference + offset, length)
-                                         : block_score(query, reference + offset, length));
-      sampled.emplace_back(offset / 2, score);
-      const double s = double(score);
-      sum += s;
-      squares += s * s;
+    for (uint64_t offset = 0; offset + 2 <= words; offset += 2) {
+      for (size_t p = 0; p < phases.size(); ++p) {
+        const BlockPhase& phase = phases[p];
+        if (offset + uint64_t(phase.length) > words) continue;
+        const bool sample = p == 0 && offset % stride == 0;
+        const int64_t score = score_of(phase.words, reference + offset, phase.length, sample ? INT64_MAX : best[p]);
+        if (sample) sampled.emplace_back(offset / 2, score);
+        if (score < best[p]) best[p] = score, at[p] = offset;
+      }
+    }
+    // The best phase, per step (phases differ in length by a step or so).
+    size_t top = phases.size();
+    double top_score = 0;
+    for (size_t p = 0; p < phases.size(); ++p) {
+      if (best[p] == INT64_MAX) continue;
+      const double per_step = double(best[p]) / double(phases[p].length / 2);
+      if (top == phases.size() || per_step < top_score) top = p, top_score = per_step;
+    }
+    if (top == phases.size()) continue;
+
+    const double steps0 = double(length0 / 2);
+    for (const auto& [step, score] : sampled) {
+      sum += double(score) / steps0;
+      squares += double(score) / steps0 * (double(score) / steps0);
     }
     out.samples += sampled.size();
-    // The best step: positions are floor(k * 1000 / 16) ms, so k is recovered by rounding up.
-    const uint64_t top_step = (top.position * 16 + 999) / 1000;
-    int64_t far = -1;
-    for (const auto& [step, score] : sampled) {
-      const uint64_t apart = step > top_step ? step - top_step : top_step - step;
-      if (apart >= kFarSteps && (far < 0 || score < far)) far = score;
+    const uint64_t top_step = at[0] / 2;
+    double far = -1;
+    if (best[0] != INT64_MAX) {
+      for (const auto& [step, score] : sampled) {
+        const uint64_t apart = step > top_step ? step - top_step : top_step - step;
+        if (apart >= kFarSteps && (far < 0 || double(score) / steps0 < far)) far = double(score) / steps0;
+      }
     }
-
+    const BlockPhase& phase = phases[top];
+    const uint64_t raw = block_score(phase.words, reference + at[top], phase.length);
+    MediaScore m{entry->name.str, top_score, position_ms(at[top], phase.shift), top, at[top], far,
+                 double(raw / uint64_t(phase.length / 2)) * 0x1p-24};
     auto [slot, fresh] = index.try_emplace(entry->name.str, out.media.size());
-    if (fresh) {
-      out.media.push_back({entry->name.str, top.score, top.position, far});
-    } else if (top.score < out.media[slot->second].score) {
-      out.media[slot->second] = {entry->name.str, top.score, top.position, far};
-    }
+    if (fresh) out.media.push_back(std::move(m));
+    else if (m.score < out.media[slot->second].score) out.media[slot->second] = std::move(m);
   }
   adb_reader_end(&reader);
-  free_candidates(&best);
 
   std::stable_sort(out.media.begin(), out.media.end(),
                    [](const MediaScore& a, const MediaScore& b) { return a.score < b.score; });
   if (out.samples > 0) {
     const double n = double(out.samples);
     out.mean = sum / n;
+    out.deviation = std::sqrt(std::max(0.0, squares / n - out.mean * out.mean));
+  }
+  return out;
+}
+
+MediaScores merged_media_scores(const MediaScores& a, const MediaScores& b) {
+  MediaScores out;
+  out.media = a.media;
+  out.media.insert(out.media.end(), b.media.begin(), b.media.end());
+  std::stable_sort(out.media.begin(), out.media.end(),
+                   [](const MediaScore& x, const MediaScore& y) { return x.score < y.score; });
+  out.samples = a.samples + b.samples;
+  if (out.samples > 0) {
+    const double na = double(a.samples), nb = double(b.samples), n = double(out.samples);
+    out.mean = (na * a.mean + nb * b.mean) / n;
+    const double squares = na * (a.deviation * a.deviation + a.mean * a.mean) +
+                           nb * (b.deviation * b.deviation + b.mean * b.mean);
     out.deviation = std::sqrt(std::max(0.0, squares / n - out.mean * out.mean));
   }
   return out;

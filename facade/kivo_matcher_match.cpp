@@ -22,6 +22,9 @@ constexpr double kStepToleranceMs = 63.0;
 constexpr int kSampleSteps = 8;
 // Media the verification scores at least, where the database holds them.
 constexpr size_t kMinMedia = 4;
+// The block is also fingerprinted from half a step in, so that references line up within a
+// quarter step with one of the two.
+constexpr uint32_t kPhaseShift = 500;
 
 std::string describe(const KIVOMatcher::Results& results) {
   std::string text = "(";
@@ -133,46 +136,6 @@ KIVOMatcher::Results KIVOMatcher::search(const uint64_t* words, int count, std::
 
 std::optional<KIVOMatcher::Results> KIVOMatcher::matchPCM(const Bytes& pcm) const { return matchAFP(AFPFromPCM(pcm)); }
 
-KIVOMatcher::Verification KIVOMatcher::verify(const std::optional<Bytes>& blockAFP, const std::vector<std::string>& media,
-                                               const Results& first, const Results& second,
-                                               double windowDistanceMs) const {
-  Verification v;
-  if (!blockAFP || media.empty()) return v;
-  const QueryWords query(*blockAFP);
-  if (query.count() < 2 || query.count() > size_t(std::numeric_limits<int>::max())) return v;
-  const int words = int(query.count());
-  AudioDB* db = const_cast<AudioDB*>(&state_->audioDB);
-  // Too few media for a runner-up and a spread: the media of the best quick alignments join them.
-  std::vector<std::string> scored = media;
-  if (scored.size() < kMinMedia) {
-    for (auto& name : best_quick_media(db, query.data(), words, scored, kMinMedia)) {
-      if (scored.size() >= kMinMedia) break;
-      if (validMedia(name)) scored.push_back(std::move(name));
-    }
-  }
-  const MediaScores scores = score_media(db, query.data(), words, scored, kSampleSteps);
-  v.media = scores.media.size();
-  if (scores.media.empty()) return v;
-  const int64_t steps = words / 2;
-  auto normalised = [steps](int64_t raw) { return double(raw / steps) * 0x1p-24; };
-  const MediaScore& best = scores.media.front();
-  v.name = best.name;
-  v.position = best.position;
-  v.score = normalised(best.score);
-  v.spread = scores.deviation / double(steps) * 0x1p-24;
-  v.mean = scores.mean / double(steps) * 0x1p-24;
-  v.offsets = scores.samples * kSampleSteps;
-  const int64_t runnerUp = scores.media.size() > 1 ? scores.media[1].score : best.far;
-  if (runnerUp < 0) return v;
-  v.runnerUp = normalised(runnerUp);
-  if (!(v.spread > 0)) return v;
-  const auto agreed = matchingKeyFromResults(first, second, windowDistanceMs);
-  v.windowsAgree = agreed && agreed->name() == v.name;
-  if (v.windowsAgree) v.agreedScore = agreed->score();
-  v.statistic = statisticOf(v);
-  return v;
-}
-
 double KIVOMatcher::statisticOf(const Verification& v) {
   if (!(v.spread > 0)) return -std::numeric_limits<double>::infinity();
   // The best of n unrelated alignments stands about sqrt(2 ln n) spreads below the mean.
@@ -196,13 +159,13 @@ std::optional<KIVOMatchResult> KIVOMatcher::answerOf(const Results& first, const
       return agreed;
   }
   // The cutoff drops a verified answer as it drops any result.
-  if (state_->useCutoffFilter && verification.score < state_->cutoff) return std::nullopt;
+  if (state_->useCutoffFilter && verification.searchScore < state_->cutoff) return std::nullopt;
   const double expected = double(verification.position) + windowDistanceMs;
   ReaderLock lock(state_->mapsMutex);
   const auto description = state_->media.find(verification.name);
   if (description == state_->media.end() || !validDescription(*description->second)) return std::nullopt;
   const auto duration = state_->durationMap.find(verification.name);
-  return KIVOMatchResult(verification.name, verification.score, uint64_t(std::llround(expected)),
+  return KIVOMatchResult(verification.name, verification.searchScore, uint64_t(std::llround(expected)),
                          duration == state_->durationMap.end() ? 0.0 : duration->second, description->second);
 }
 
@@ -216,7 +179,8 @@ bool KIVOMatcher::validMedia(const std::string& name) const {
 struct KIVOMatcher::BlockJob {
   Bytes pcm;
   size_t secondStart = 0;
-  std::optional<Bytes> firstAFP, secondAFP;
+  std::optional<Bytes> firstAFP, secondAFP, shiftedAFP, blockAFP;
+  std::optional<QueryWords> blockWords, shiftedWords;  // over blockAFP and shiftedAFP
   Results first, second;
   std::vector<std::string> firstMedia, secondMedia;
   Verification verification;
@@ -233,7 +197,7 @@ struct KIVOMatcher::BlockJob {
   // words, and the second window's words from the first window's end on are the block's next ones
   // (its first steps still settle). So when the second window starts on a step no later than the
   // first ends, the two are joined; otherwise the block is fingerprinted.
-  std::optional<Bytes> blockAFP() const {
+  std::optional<Bytes> joinedAFP() const {
     constexpr size_t kStepBytes = 2000;  // 1000 samples
     const size_t step = secondStart / kStepBytes;
     if (firstAFP && secondAFP && secondStart % kStepBytes == 0 && firstAFP->size() == secondAFP->size()) {
@@ -248,6 +212,87 @@ struct KIVOMatcher::BlockJob {
     return AFPFromSample(reinterpret_cast<const int16_t*>(pcm.data()), int32_t(bytes));
   }
 };
+
+// The block's verification in three steps: which media and fingerprints to score, the scoring in
+// two halves of the media on the global queue, and the statistic of their merged scores.
+struct KIVOMatcher::Scoring {
+  std::vector<std::string> names[2];  // the media, alternately
+  std::vector<BlockPhase> phases;     // point into the job's fingerprints: hold the job too
+  MediaScores parts[2];
+};
+
+bool KIVOMatcher::planScoring(BlockJob& job, Scoring& scoring) const {
+  if (!job.blockWords || job.blockWords->count() < 2 || job.blockWords->count() > size_t(std::numeric_limits<int>::max()))
+    return false;
+  const QueryWords& query = *job.blockWords;
+  const int words = int(query.count() & ~size_t(1));
+  std::vector<std::string> media = job.media();
+  if (media.empty()) return false;
+  // Too few media for a runner-up and a spread: the media of the best quick alignments join them.
+  if (media.size() < kMinMedia) {
+    AudioDB* db = const_cast<AudioDB*>(&state_->audioDB);
+    for (auto& name : best_quick_media(db, query.data(), words, media, kMinMedia)) {
+      if (media.size() >= kMinMedia) break;
+      if (validMedia(name)) media.push_back(std::move(name));
+    }
+  }
+  for (size_t i = 0; i < media.size(); ++i) scoring.names[i % 2].push_back(std::move(media[i]));
+  scoring.phases = {{query.data(), words, 0}};
+  if (job.shiftedWords && job.shiftedWords->count() >= 2) {
+    const size_t length = std::min(job.shiftedWords->count(), query.count()) & ~size_t(1);
+    scoring.phases.push_back({job.shiftedWords->data(), int(length), kPhaseShift});
+  }
+  return true;
+}
+
+void KIVOMatcher::scoreHalf(Scoring& scoring, int half) const {
+  if (scoring.names[half].empty()) return;
+  scoring.parts[half] =
+      score_media(const_cast<AudioDB*>(&state_->audioDB), scoring.phases, scoring.names[half], kSampleSteps);
+}
+
+KIVOMatcher::Verification KIVOMatcher::verification(const Scoring& scoring, const Results& first, const Results& second,
+                                                     double windowDistanceMs) const {
+  Verification v;
+  const MediaScores scores = merged_media_scores(scoring.parts[0], scoring.parts[1]);
+  v.media = scores.media.size();
+  if (scores.media.empty()) return v;
+  const MediaScore& best = scores.media.front();
+  v.name = best.name;
+  v.position = best.position;
+  v.score = best.score;
+  v.searchScore = best.searchScore;
+  v.spread = scores.deviation;
+  v.mean = scores.mean;
+  v.offsets = scores.samples * kSampleSteps * scoring.phases.size();
+  const double runnerUp = scores.media.size() > 1 ? scores.media[1].score : best.far;
+  if (runnerUp < 0) return v;
+  v.runnerUp = runnerUp;
+  if (!(v.spread > 0)) return v;
+  const auto agreed = matchingKeyFromResults(first, second, windowDistanceMs);
+  v.windowsAgree = agreed && agreed->name() == v.name;
+  if (v.windowsAgree) v.agreedScore = agreed->score();
+  v.statistic = statisticOf(v);
+  return v;
+}
+
+void KIVOMatcher::verify(const std::shared_ptr<BlockJob>& job, dispatch::Task done) const {
+  if (job->blockAFP) job->blockWords.emplace(*job->blockAFP);
+  if (job->shiftedAFP) job->shiftedWords.emplace(*job->shiftedAFP);
+  auto scoring = std::make_shared<Scoring>();
+  if (!planScoring(*job, *scoring)) {
+    done();
+    return;
+  }
+  auto self = shared_from_this();
+  dispatch::Group group;
+  for (int half = 0; half < 2; ++half)
+    group.async(dispatch::Queue::global(), [self, job, scoring, half] { self->scoreHalf(*scoring, half); });
+  group.notify(dispatch::Queue::global(), [self, job, scoring, done] {
+    job->verification = self->verification(*scoring, job->first, job->second, job->distanceMs());
+    done();
+  });
+}
 
 // Starts both windows in group; false (nothing started) when pcm is shorter than a window.
 bool KIVOMatcher::startBlock(const std::shared_ptr<BlockJob>& job, const dispatch::Group& group) const {
@@ -271,6 +316,11 @@ bool KIVOMatcher::startBlock(const std::shared_ptr<BlockJob>& job, const dispatc
     if (query.count() > 0) out = self->search(query.data(), int(query.count()), &media);
   };
   group.async(dispatch::Queue::global(), [run, job] { run(0, job->firstAFP, job->first, job->firstMedia); });
+  group.async(dispatch::Queue::global(), [job] {
+    const size_t skip = 2 * size_t(kPhaseShift);
+    const size_t bytes = std::min((job->pcm.size() - skip) & ~size_t(1), size_t(std::numeric_limits<int32_t>::max() - 1));
+    job->shiftedAFP = AFPFromSample(reinterpret_cast<const int16_t*>(job->pcm.data() + skip), int32_t(bytes));
+  });
   group.async(dispatch::Queue::global(),
               [run, job] { run(job->secondStart, job->secondAFP, job->second, job->secondMedia); });
   return true;
@@ -286,22 +336,23 @@ void KIVOMatcher::matchDoublePCM(Bytes pcm, MatchedHandler matched) {
   }
   auto self = shared_from_this();
   group.notify(dispatch::Queue::global(), [self, job, matched] {
-    job->verification =
-        self->verify(job->blockAFP(), job->media(), job->first, job->second, job->distanceMs());
-    dispatch::Queue::main().async([self, job, matched] {
-      self->state_->debug([&] { return format("first matched: %@", describe(job->first)); });
-      self->state_->debug([&] { return format("second matched: %@", describe(job->second)); });
-      self->state_->debug([&] {
-        const Verification& v = job->verification;
-        return format(
-            "verified: %@ at %llu ms, score %.2f, runner-up %.2f, mean %.2f, spread %.2f, statistic %.2f, "
-            "acceptance %.2f",
-            v.name.empty() ? std::string("none") : v.name, (unsigned long long)v.position, v.score, v.runnerUp, v.mean,
-            v.spread, v.statistic, acceptance(v));
+    job->blockAFP = job->joinedAFP();
+    self->verify(job, [self, job, matched] {
+      dispatch::Queue::main().async([self, job, matched] {
+        self->state_->debug([&] { return format("first matched: %@", describe(job->first)); });
+        self->state_->debug([&] { return format("second matched: %@", describe(job->second)); });
+        self->state_->debug([&] {
+          const Verification& v = job->verification;
+          return format(
+              "verified: %@ at %llu ms, score %.2f, runner-up %.2f, mean %.2f, spread %.2f, statistic %.2f, "
+              "acceptance %.2f",
+              v.name.empty() ? std::string("none") : v.name, (unsigned long long)v.position, v.score, v.runnerUp,
+              v.mean, v.spread, v.statistic, acceptance(v));
+        });
+        if (matched)
+          matched(self->answerOf(job->first, job->second, job->verification, self->state_->acceptanceLimit,
+                                 job->distanceMs()));
       });
-      if (matched)
-        matched(self->answerOf(job->first, job->second, job->verification, self->state_->acceptanceLimit,
-                               job->distanceMs()));
     });
   });
 }
@@ -313,7 +364,12 @@ KIVOMatcher::BlockMatch KIVOMatcher::matchBlock(const Bytes& pcm) const {
   dispatch::Group group;
   if (!startBlock(job, group)) return out;
   group.wait();
-  out.verification = verify(job->blockAFP(), job->media(), job->first, job->second, job->distanceMs());
+  job->blockAFP = job->joinedAFP();
+  dispatch::Group verified;
+  verified.enter();
+  verify(job, [verified] { verified.leave(); });
+  verified.wait();
+  out.verification = job->verification;
   out.answer = answerOf(job->first, job->second, out.verification, state_->acceptanceLimit, job->distanceMs());
   out.first = std::move(job->first);
   out.second = std::move(job->second);

@@ -44,28 +44,30 @@ class KIVO_API KIVOMatcher final : public KIVOAudioPackDelegate, public std::ena
 
   // The whole block checked against the database: the media found by both windows' quick stages
   // (and, when they are fewer than 4, the media of the block's best quick alignments) are scored
-  // with the block's AFP at every offset. On normalised scores (lower is better), in standard
-  // deviations (spread) of the block's scores at sampled offsets, statistic is how far the best
-  // media stands above the best other one, (runnerUp - score) / spread, plus kStandOutWeight times
-  // how far the best score stands beyond where the best of `offsets` unrelated alignments would,
-  // (mean - score) / spread - sqrt(2 ln offsets) (statisticOf). With no other media the runner-up
-  // is the best media's own best sampled alignment at least 2 s away; with neither, or no media,
-  // statistic is -infinity.
+  // with the block's AFP, and with its AFP from half a step in, at every offset, in the
+  // verification's weighting (kivo/media_scores.h). On those scores per step (lower is better), in
+  // standard deviations (spread) of the block's scores at sampled offsets, statistic is how far the
+  // best media stands above the best other one, (runnerUp - score) / spread, plus kStandOutWeight
+  // times how far the best score stands beyond where the best of `offsets` unrelated alignments
+  // would, (mean - score) / spread - sqrt(2 ln offsets) (statisticOf). With no other media the
+  // runner-up is the best media's own best sampled alignment at least 2 s away; with neither, or no
+  // media, statistic is -infinity.
   struct Verification {
     std::string name;           // the best media; empty when none was scored
     uint64_t position = 0;      // ms of its best alignment, where the block starts
-    double score = 0;           // its normalised score
-    double runnerUp = 0;        // the best other media's normalised score
-    double spread = 0;          // standard deviation of the block's normalised scores
+    double score = 0;           // its verification score per step
+    double searchScore = 0;     // the search's normalised score of that alignment (what an answer reports)
+    double runnerUp = 0;        // the best other media's verification score per step
+    double spread = 0;          // standard deviation of the block's sampled scores per step
     double statistic = -std::numeric_limits<double>::infinity();
     size_t media = 0;           // media scored
     bool windowsAgree = false;  // both windows agree on the best media
     double agreedScore = std::numeric_limits<double>::quiet_NaN();  // where they agree: the second window's score
-    double mean = 0;            // mean of the block's sampled normalised scores
-    uint64_t offsets = 0;       // alignments scored: the sampled ones times the sampling interval
+    double mean = 0;            // mean of the block's sampled scores per step
+    uint64_t offsets = 0;       // alignments scored: the sampled ones times the sampling interval and phases
   };
   // Weight of the best score's stand-out from the unrelated alignments in the statistic.
-  static constexpr double kStandOutWeight = 0.5;
+  static constexpr double kStandOutWeight = 0.125;
   // The statistic of a verification's scores, spread, mean and offsets (-infinity without spread).
   static double statisticOf(const Verification& verification);
   // The window score under which agreeing windows halve the statistic needed (acceptance()).
@@ -161,7 +163,7 @@ class KIVO_API KIVOMatcher final : public KIVOAudioPackDelegate, public std::ena
   // The answer for a verified block: none when acceptance(verification) is below limit. Otherwise the
   // windows' agreement (matchingKeyFromResults) when it names the verified media; else a result
   // for the verified media at its best alignment plus windowDistanceMs (where the second window
-  // starts), with the block's score, unless the cutoff filter drops that score.
+  // starts), with its searchScore, unless the cutoff filter drops that score.
   std::optional<KIVOMatchResult> answerOf(const Results& first, const Results& second,
                                           const Verification& verification, double limit,
                                           double windowDistanceMs = 1125.0) const;
@@ -181,8 +183,14 @@ class KIVO_API KIVOMatcher final : public KIVOAudioPackDelegate, public std::ena
   bool validMedia(const std::string& name) const;
   struct BlockJob;
   bool startBlock(const std::shared_ptr<BlockJob>& job, const dispatch::Group& group) const;
-  Verification verify(const std::optional<Bytes>& blockAFP, const std::vector<std::string>& media,
-                      const Results& first, const Results& second, double windowDistanceMs) const;
+  struct Scoring;
+  // The block's verification: plans its scoring, scores two halves of the media on the global
+  // queue, then sets job->verification and runs done there (at once, with nothing to score).
+  void verify(const std::shared_ptr<BlockJob>& job, std::function<void()> done) const;
+  bool planScoring(BlockJob& job, Scoring& scoring) const;
+  void scoreHalf(Scoring& scoring, int half) const;
+  Verification verification(const Scoring& scoring, const Results& first, const Results& second,
+                            double windowDistanceMs) const;
 
   std::unique_ptr<State> state_;
 };

@@ -9,8 +9,8 @@
 #include "common/signals.h"
 #include "common/virtual_time.h"
 #include "kivo/afp_generator.h"
-#include "kivo/bit_score.h"
 #include "kivo/kivo_matcher.h"
+#include "kivo/media_scores.h"
 
 namespace {
 
@@ -68,39 +68,45 @@ TEST(BlockVerification, StatisticAgreesWithEveryOffsetScoredDirectly) {
   const auto got = m->matchBlock(block);
   const auto& v = got.verification;
 
+  // The block from its start and from half a step (500 samples) in.
   const auto query = wordsOf(*kivo::AFPFromPCM(block));
+  const auto shifted = wordsOf(*kivo::AFPFromPCM(Bytes(block.begin() + 1000, block.end())));
   ASSERT_EQ(query.size(), 84u);
-  const auto norm = [](double raw) { return double(int64_t(raw) / 42) * 0x1p-24; };
-  std::vector<std::pair<int64_t, size_t>> best;  // (score, step) per media
+  std::vector<std::pair<double, uint64_t>> best;  // (score per step, ms) per media
   double sum = 0, squares = 0, n = 0;
   for (const auto& ref : refs) {
-    best.push_back({INT64_MAX, 0});
+    best.push_back({INFINITY, 0});
     for (size_t o = 0; o + 84 <= ref.size(); o += 2) {
-      const auto s = int64_t(::block_score(query.data(), ref.data() + o, 84));
-      if (s < best.back().first) best.back() = std::make_pair(s, o / 2);
-      if (o % 16 == 0) sum += double(s), squares += double(s) * double(s), n += 1;  // every 8th step
+      const double s = double(kivo::verification_score(query.data(), ref.data() + o, 84)) / 42;
+      if (s < best.back().first) best.back() = {s, o / 2 * 1000 / 16};
+      if (o % 16 == 0) sum += s, squares += s * s, n += 1;  // every 8th step
+    }
+    const int words = int(shifted.size());
+    for (size_t o = 0; o + size_t(words) <= ref.size(); o += 2) {
+      const double s = double(kivo::verification_score(shifted.data(), ref.data() + o, words)) / (words / 2);
+      if (s < best.back().first) best.back() = {s, (o / 2 * 1000 - 500) / 16};
     }
   }
-  const double spread = std::sqrt(squares / n - (sum / n) * (sum / n)) / 42 * 0x1p-24;
-  const double mean = sum / n / 42 * 0x1p-24;
-  std::vector<int64_t> sorted;
+  const double spread = std::sqrt(squares / n - (sum / n) * (sum / n));
+  const double mean = sum / n;
+  std::vector<double> sorted;
   for (const auto& b : best) sorted.push_back(b.first);
   std::sort(sorted.begin(), sorted.end());
   ASSERT_EQ(sorted[0], best[2].first);
   EXPECT_EQ(v.name, "m3");
   EXPECT_EQ(v.media, 4u);
-  EXPECT_EQ(v.position, best[2].second * 1000 / 16);
-  EXPECT_EQ(v.position, 4000u);
-  EXPECT_DOUBLE_EQ(v.score, norm(double(sorted[0])));
-  EXPECT_DOUBLE_EQ(v.runnerUp, norm(double(sorted[1])));
+  EXPECT_EQ(v.position, best[2].second);
+  EXPECT_NEAR(double(v.position), 4000, 32);
+  EXPECT_DOUBLE_EQ(v.score, sorted[0]);
+  EXPECT_DOUBLE_EQ(v.runnerUp, sorted[1]);
   EXPECT_NEAR(v.spread, spread, 1e-9 * spread);
   EXPECT_TRUE(v.windowsAgree);
   EXPECT_NEAR(v.mean, mean, 1e-9 * mean);
-  EXPECT_EQ(v.offsets, uint64_t(n) * 8);
-  // The gap to the runner-up plus half the best score's stand-out beyond the best of n * 8 chance
-  // alignments.
-  const double chance = std::sqrt(2 * std::log(n * 8));
-  EXPECT_NEAR(v.statistic, (v.runnerUp - v.score) / spread + 0.5 * ((mean - v.score) / spread - chance), 1e-9);
+  EXPECT_EQ(v.offsets, uint64_t(n) * 8 * 2);
+  // The gap to the runner-up plus an eighth of the best score's stand-out beyond the best of the
+  // chance alignments (n samples, 8 steps apart, 2 phases).
+  const double chance = std::sqrt(2 * std::log(n * 16));
+  EXPECT_NEAR(v.statistic, (v.runnerUp - v.score) / spread + 0.125 * ((mean - v.score) / spread - chance), 1e-9);
   EXPECT_GT(v.statistic, KIVOMatcher::kDefaultAcceptanceLimit);
   ASSERT_TRUE(got.answer);
   EXPECT_EQ(got.answer->name(), "m3");
@@ -134,7 +140,7 @@ TEST(BlockVerification, TemptingDatabaseNeverAcceptsUnknownAudio) {
   // Known audio that two media hold alike is answered, if at all, with the one it matches exactly.
   const auto alike = m->matchBlock(pcmOf(cut(a, 32000)));
   EXPECT_EQ(alike.verification.name, "a");
-  const auto exact = m->answerOf(alike.first, alike.second, alike.verification, 3.0);
+  const auto exact = m->answerOf(alike.first, alike.second, alike.verification, 1.0);
   ASSERT_TRUE(exact);
   EXPECT_EQ(exact->name(), "a");
   // The repeated passage stands out, and is placed at one of its repeats.
@@ -179,7 +185,8 @@ TEST(BlockVerification, WhereAVerifiedAnswerIsPlaced) {
   KIVOMatcher::Verification v;
   v.name = "A";
   v.position = 4000;
-  v.score = 9.0;
+  v.score = 40.0;
+  v.searchScore = 9.0;
   v.statistic = 5.0;
   const KIVOMatcher::Results first{result("A", 1000, 20.0)}, second{result("A", 2125, 21.0)};
   // The windows agree on the verified media: their answer, also where the block's best alignment
