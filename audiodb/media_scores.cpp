@@ -91,7 +91,7 @@ MediaScores score_media(AudioDB* db, const std::vector<BlockPhase>& phases, cons
     }
     const BlockPhase& phase = phases[top];
     const uint64_t raw = block_score(phase.words, reference + at[top], phase.length);
-    MediaScore m{entry->name.str, top_score, position_ms(at[top], phase.shift), top, at[top], far,
+    MediaScore m{entry->name.str, top_score, position_ms(at[top], phase.shift), top, far,
                  double(raw / uint64_t(phase.length / 2)) * 0x1p-24};
     auto [slot, fresh] = index.try_emplace(entry->name.str, out.media.size());
     if (fresh) out.media.push_back(std::move(m));

@@ -37,7 +37,6 @@ struct MediaScore {
   double score = 0;         // best alignment over the phases, per step (score / steps)
   uint64_t position = 0;    // where the block starts there, ms
   size_t phase = 0;         // the phase that scored it
-  uint64_t offset = 0;      // its word offset in the entry
   double far = -1;          // per step: best sampled score of phase 0 at least kFarSteps away, -1 if none
   double searchScore = 0;   // the search's normalised score (kivo/bit_score.h) of the best alignment
 };
